@@ -1,0 +1,60 @@
+#!/usr/bin/env bash
+# Wine prefix helpers shared by the test and demo scripts. Source this file.
+#
+# A template prefix is built once per build tree and copied for every run, so each run
+# gets a throw-away prefix whose only drives are c: and the fixture letters set here.
+
+export WINEDEBUG=${WINEDEBUG:--all}
+export WINEARCH=win64
+export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+
+# make_template DIR: create a fresh prefix in DIR (idempotent: kept when complete).
+make_template() {
+    local dir=$1
+    [ -f "$dir/.tolvane-template" ] && return 0
+    rm -rf "$dir"
+    mkdir -p "$dir"
+    WINEPREFIX="$dir" wineboot -i >/dev/null 2>&1
+    WINEPREFIX="$dir" wineserver -w
+    # User folders become real folders inside the prefix, never links into the Linux home.
+    local users="$dir/drive_c/users"
+    local link
+    for link in "$users"/*/*; do
+        if [ -L "$link" ]; then
+            rm -f "$link"
+            mkdir -p "$link"
+        fi
+    done
+    # Nothing outside the prefix may be reachable through a drive letter.
+    rm -f "$dir/dosdevices/z:"
+    touch "$dir/.tolvane-template"
+}
+
+# make_run_prefix TEMPLATE DIR FIXTURES: copy the template to DIR and map the fixture drives:
+#   m: fixed      -> FIXTURES/m      n: network -> FIXTURES/n
+#   o: optical    -> FIXTURES/o      r: removable -> FIXTURES/r
+#   p: fixed      -> FIXTURES/p   (a second fixed drive)
+make_run_prefix() {
+    local template=$1 dir=$2 fixtures=$3
+    rm -rf "$dir"
+    cp -a "$template" "$dir"
+    local letter
+    for letter in m n o p r; do
+        mkdir -p "$fixtures/$letter"
+        ln -sfn "$fixtures/$letter" "$dir/dosdevices/$letter:"
+    done
+    cat > "$dir/drive_c/drives.reg" <<'REG'
+REGEDIT4
+
+[HKEY_LOCAL_MACHINE\Software\Wine\Drives]
+"m:"="hd"
+"n:"="network"
+"o:"="cdrom"
+"p:"="hd"
+"r:"="floppy"
+REG
+    WINEPREFIX="$dir" wine regedit /S 'C:\drives.reg' >/dev/null 2>&1 || true
+    rm -f "$dir/drive_c/drives.reg"
+    WINEPREFIX="$dir" wineserver -k 2>/dev/null || true
+    WINEPREFIX="$dir" wineserver -w 2>/dev/null || true
+}

@@ -18,10 +18,10 @@ trap cleanup EXIT
 make_run_prefix "$build/wine-template" "$WINEPREFIX" "$run/drives"
 bash "$top/tests/fixtures/make-fixtures.sh" "$run/drives"
 
-# One persistent wineserver for the whole run; start the prefix's services with their output
-# away from any pipe a test harness reads.
+# One persistent wineserver for the whole run; the prefix's services start with their output
+# away from any pipe a test harness reads. Windows get a virtual X display.
 wineserver -p
-wine wineboot >/dev/null 2>&1 </dev/null
-
 cd "$build"
-ctest --output-on-failure --timeout 600 "$@"
+xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
+    wine wineboot >/dev/null 2>&1 </dev/null
+    ctest --output-on-failure --timeout 600 "$@"' ctest "$@"

@@ -1,0 +1,375 @@
+#include "read_directory_changes.h"
+
+#include <new>
+
+namespace acl {
+
+namespace {
+
+// A read whose completions keep failing (its directory was deleted, or the volume went) is
+// given up after this many failures in a row, so that a dead directory cannot make the
+// worker spin; the other directories are still served.
+constexpr uint32_t kMaxFailedReads = 8;
+
+// How long the tear-down waits for each cancelled read to report. A read that never reports
+// keeps its buffer and OVERLAPPED block allocated for ever rather than have them freed under
+// the system's feet.
+constexpr DWORD kDrainTimeoutMs = 5000;
+
+// Batch threads do little; a small stack reservation keeps floods of them cheap.
+constexpr SIZE_T kBatchStackBytes = 256 * 1024;
+
+bool EqualIgnoringAsciiCase(const wchar_t* a, const wchar_t* b) {
+    auto fold = [](wchar_t c) { return c >= L'A' && c <= L'Z' ? wchar_t(c - L'A' + L'a') : c; };
+    for (; *a && *b; ++a, ++b) {
+        if (fold(*a) != fold(*b)) {
+            return false;
+        }
+    }
+    return *a == *b;
+}
+
+}  // namespace
+
+ChangeBatch* ChangeBatch::Allocate(ReadDirectoryChanges* watcher, ULONG_PTR key,
+                                   const BYTE* data, DWORD size) {
+    // The header's size is a multiple of 8, so the records that follow it are aligned.
+    static_assert(sizeof(ChangeBatch) % 8 == 0);
+    void* block = ::operator new(sizeof(ChangeBatch) + size, std::nothrow);
+    if (!block) {
+        return nullptr;
+    }
+    auto* batch = new (block) ChangeBatch{watcher, key, nullptr, 0, true};
+    if (data && size) {
+        batch->records = reinterpret_cast<BYTE*>(batch + 1);
+        batch->size = size;
+        memcpy(batch->records, data, size);
+    }
+    return batch;
+}
+
+void ChangeBatch::Release(ChangeBatch* batch) {
+    if (batch && batch->onHeap) {
+        batch->~ChangeBatch();
+        ::operator delete(batch);
+    }
+}
+
+ReadDirectoryChanges::ReadDirectoryChanges(DWORD readBufferSize)
+    : bufferSize((readBufferSize + 3) & ~DWORD(3)),
+      notifyFilter(kDefaultNotifyFilter),
+      stopped(true),
+      nextKey(1) {}
+
+ReadDirectoryChanges::~ReadDirectoryChanges() {
+    StopAndWait();
+    CriticalSection hold(lock);
+    hold.Enter();
+    for (auto& [key, entry] : watches) {
+        FreeEntry(entry);
+    }
+    watches.clear();
+    completionPort.reset();
+}
+
+void ReadDirectoryChanges::FreeEntry(WatchEntry* entry) {
+    if (entry->readPending.load()) {
+        // The system may still write into this entry's buffer and OVERLAPPED block: leave
+        // them allocated (and the handle open, so the read stays where it is).
+        return;
+    }
+    if (entry->directory != INVALID_HANDLE_VALUE && entry->directory) {
+        CloseHandle(entry->directory);
+    }
+    delete[] entry->path;
+    delete[] reinterpret_cast<DWORD*>(entry->buffer);
+    delete entry;
+}
+
+DWORD ReadDirectoryChanges::AddDirectory(const wchar_t* path) {
+    if (!path) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    {
+        CriticalSection hold(lock);
+        hold.Enter();
+        for (const auto& [key, entry] : watches) {
+            if (EqualIgnoringAsciiCase(entry->path, path)) {
+                return ERROR_ALREADY_EXISTS;
+            }
+        }
+    }
+
+    auto* entry = new (std::nothrow) WatchEntry{};
+    if (!entry) {
+        return ERROR_OUTOFMEMORY;
+    }
+    entry->directory = INVALID_HANDLE_VALUE;
+    const size_t length = wcslen(path);
+    entry->path = new (std::nothrow) wchar_t[length + 1];
+    entry->buffer = reinterpret_cast<BYTE*>(new (std::nothrow) DWORD[bufferSize / 4]);
+    if (!entry->path || !entry->buffer) {
+        FreeEntry(entry);
+        return ERROR_OUTOFMEMORY;
+    }
+    wmemcpy(entry->path, path, length + 1);
+
+    entry->directory = CreateFileW(path, FILE_LIST_DIRECTORY,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED,
+                                   nullptr);
+    if (entry->directory == INVALID_HANDLE_VALUE) {
+        DWORD error = GetLastError();
+        FreeEntry(entry);
+        return error;
+    }
+
+    CriticalSection hold(lock);
+    hold.Enter();
+    for (const auto& [key, other] : watches) {  // added by someone else meanwhile
+        if (EqualIgnoringAsciiCase(other->path, path)) {
+            FreeEntry(entry);
+            return ERROR_ALREADY_EXISTS;
+        }
+    }
+    const ULONG_PTR key = nextKey;
+    HANDLE port = CreateIoCompletionPort(entry->directory, completionPort.get(), key, 0);
+    if (!port) {
+        DWORD error = GetLastError();
+        FreeEntry(entry);
+        return error;
+    }
+    if (!completionPort) {
+        completionPort.reset(port);
+    }
+    ++nextKey;  // the handle is bound to this key now: never hand it out again
+    try {
+        watches.emplace(key, entry);
+    } catch (const std::bad_alloc&) {
+        FreeEntry(entry);
+        return ERROR_OUTOFMEMORY;
+    }
+    if (!stopped) {
+        IssueRead(entry);
+    }
+    return 0;
+}
+
+bool ReadDirectoryChanges::IssueRead(WatchEntry* entry) {
+    entry->overlapped = OVERLAPPED{};
+    entry->readPending.store(true);
+    if (!ReadDirectoryChangesW(entry->directory, entry->buffer, bufferSize, TRUE, notifyFilter,
+                               nullptr, &entry->overlapped, nullptr)) {
+        entry->readPending.store(false);
+        return false;
+    }
+    return true;
+}
+
+WatchEntry* ReadDirectoryChanges::FindEntry(ULONG_PTR key) {
+    CriticalSection hold(lock);
+    hold.Enter();
+    auto it = watches.find(key);
+    return it == watches.end() ? nullptr : it->second;
+}
+
+const wchar_t* ReadDirectoryChanges::PathOfKey(ULONG_PTR key) {
+    WatchEntry* entry = FindEntry(key);
+    return entry ? entry->path : nullptr;
+}
+
+std::vector<std::wstring> ReadDirectoryChanges::WatchedPaths() {
+    std::vector<std::wstring> paths;
+    CriticalSection hold(lock);
+    hold.Enter();
+    for (const auto& [key, entry] : watches) {
+        paths.emplace_back(entry->path);
+    }
+    return paths;
+}
+
+bool ReadDirectoryChanges::IsStopped() {
+    CriticalSection hold(lock);
+    hold.Enter();
+    return stopped;
+}
+
+DWORD ReadDirectoryChanges::SetStopped(DWORD state) {
+    if (state > 1) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    CriticalSection hold(lock);
+    hold.Enter();
+    if (bool(state) == stopped) {
+        return ERROR_ALREADY_ASSIGNED;
+    }
+    if (state == 1) {
+        hold.Leave();  // the worker takes the lock to find entries
+        StopLocked();
+        return 0;
+    }
+    if (watches.empty()) {
+        return ERROR_NO_DATA;
+    }
+    HANDLE worker = CreateThread(nullptr, 0, WorkerMain, this, 0, nullptr);
+    if (!worker) {
+        return GetLastError();
+    }
+    workerThread.reset(worker);
+    std::vector<ULONG_PTR> keys;
+    keys.reserve(watches.size());
+    for (auto& [key, entry] : watches) {
+        entry->failedReads = 0;
+        IssueRead(entry);
+        keys.push_back(key);
+    }
+    stopped = false;
+    const bool restarted = everStarted_;
+    everStarted_ = true;
+    hold.Leave();
+
+    // Nothing was watched while stopped: whatever changed meanwhile is unknown.
+    if (restarted) {
+        for (ULONG_PTR key : keys) {
+            if (ChangeBatch* batch = ChangeBatch::Allocate(this, key, nullptr, 0)) {
+                Dispatch(batch);
+            } else {
+                DispatchLostInline(key);
+            }
+        }
+    }
+    return 0;
+}
+
+// Called without the lock held; takes it for the tear-down of the reads.
+void ReadDirectoryChanges::StopLocked() {
+    PostQueuedCompletionStatus(completionPort.get(), 0, 0, nullptr);
+    // The worker never waits for anything but the port, so it ends promptly; its buffers are
+    // in use until it has, so there is no giving up on it.
+    WaitForSingleObject(workerThread.get(), INFINITE);
+    workerThread.reset();
+    CriticalSection hold(lock);
+    hold.Enter();
+    CancelAndDrainLocked();
+    stopped = true;
+}
+
+void ReadDirectoryChanges::CancelAndDrainLocked() {
+    size_t pending = 0;
+    for (auto& [key, entry] : watches) {
+        if (entry->readPending.load()) {
+            CancelIoEx(entry->directory, &entry->overlapped);
+            ++pending;
+        }
+    }
+    while (pending > 0) {
+        DWORD bytes = 0;
+        ULONG_PTR key = 0;
+        OVERLAPPED* overlapped = nullptr;
+        BOOL ok = GetQueuedCompletionStatus(completionPort.get(), &bytes, &key, &overlapped,
+                                            kDrainTimeoutMs);
+        if (!overlapped) {
+            if (!ok && GetLastError() == WAIT_TIMEOUT) {
+                break;  // the entries still pending keep their memory (see FreeEntry)
+            }
+            if (!ok) {
+                break;
+            }
+            continue;  // a stray stop packet
+        }
+        auto it = watches.find(key);
+        if (it != watches.end() && it->second->readPending.exchange(false)) {
+            --pending;
+        }
+    }
+}
+
+void ReadDirectoryChanges::StopAndWait() {
+    if (!IsStopped()) {
+        StopLocked();
+    }
+    // A batch thread's last touch of this object is its decrement of the count, so once the
+    // count is zero nothing of ours is in use. Polled: this happens once, at tear-down.
+    while (runningBatches_.load() != 0) {
+        Sleep(1);
+    }
+}
+
+DWORD WINAPI ReadDirectoryChanges::WorkerMain(void* self) {
+    static_cast<ReadDirectoryChanges*>(self)->RunWorker();
+    return 0;
+}
+
+void ReadDirectoryChanges::RunWorker() {
+    HANDLE port = completionPort.get();
+    for (;;) {
+        DWORD bytes = 0;
+        ULONG_PTR key = 0;
+        OVERLAPPED* overlapped = nullptr;
+        BOOL ok = GetQueuedCompletionStatus(port, &bytes, &key, &overlapped, INFINITE);
+        if (!overlapped) {
+            if (!ok || key == 0) {
+                return;  // the stop packet, or the port itself failed
+            }
+            continue;
+        }
+        WatchEntry* entry = FindEntry(key);
+        if (!entry) {
+            continue;
+        }
+        entry->readPending.store(false);
+
+        // Zero bytes with success is the system's overflow signal; an error means the records
+        // were not delivered. Neither carries records to read.
+        const bool delivered = ok && bytes > 0 && bytes <= bufferSize;
+        ChangeBatch* batch =
+            ChangeBatch::Allocate(this, key, delivered ? entry->buffer : nullptr,
+                                  delivered ? bytes : 0);
+        if (batch && !delivered) {
+            lostReads_.fetch_add(1);
+        }
+        entry->failedReads = ok ? 0 : entry->failedReads + 1;
+        // The records are copied: the read can go out again before anyone looks at them.
+        if (entry->failedReads < kMaxFailedReads) {
+            IssueRead(entry);
+        }
+        if (batch) {
+            Dispatch(batch);
+        } else {
+            lostReads_.fetch_add(1);
+            DispatchLostInline(key);
+        }
+    }
+}
+
+DWORD WINAPI ReadDirectoryChanges::BatchMain(void* parameter) {
+    auto* batch = static_cast<ChangeBatch*>(parameter);
+    ReadDirectoryChanges* watcher = batch->watcher;  // the batch is gone after OnChanges
+    try {
+        watcher->OnChanges(batch);
+    } catch (...) {
+        // Nothing may end the process from a batch thread.
+    }
+    watcher->runningBatches_.fetch_sub(1);  // last touch of the watcher
+    return 0;
+}
+
+void ReadDirectoryChanges::Dispatch(ChangeBatch* batch) {
+    runningBatches_.fetch_add(1);
+    HANDLE thread = CreateThread(nullptr, kBatchStackBytes, BatchMain, batch,
+                                 STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+    if (thread) {
+        CloseHandle(thread);  // nobody waits for it: the count tracks it
+    } else {
+        BatchMain(batch);  // no thread to be had: handle it here rather than lose it
+    }
+}
+
+void ReadDirectoryChanges::DispatchLostInline(ULONG_PTR key) {
+    // Out of memory even for an empty batch: hand over one that lives on this stack.
+    ChangeBatch batch{this, key, nullptr, 0, false};
+    runningBatches_.fetch_add(1);
+    BatchMain(&batch);
+}
+
+}  // namespace acl

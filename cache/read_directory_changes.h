@@ -1,0 +1,133 @@
+// A general watcher of directories: each watched directory, with its whole subtree, has one
+// overlapped ReadDirectoryChangesW read in flight; all of them complete on one I/O completion
+// port served by one worker thread, which hands every completed read to OnChanges in a
+// short-lived thread of its own.
+//
+// Threads: AddDirectory and SetStopped are called by the owner (one caller at a time). The
+// worker copies each completion out, re-issues the read at once and starts a batch thread.
+// Batch threads run OnChanges concurrently with each other and with the owner.
+//
+// Lifetime: the object implementing OnChanges must call StopAndWait() first thing in its
+// destructor. Base destructors run after derived members are gone, so only the derived class
+// can stop batch threads from reaching a half-destroyed object.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "sync.h"
+#include "unique_handle.h"
+
+namespace acl {
+
+class ReadDirectoryChanges;
+
+// One watched directory. Its read buffer belongs to it alone, so the reads of all directories
+// can be in flight at once without writing into each other's records.
+struct WatchEntry {
+    wchar_t* path;  // owned copy of the path given to AddDirectory, zero-terminated
+    HANDLE directory;
+    OVERLAPPED overlapped;  // of the read in flight; zeroed, no event
+    BYTE* buffer;           // owned, bufferSize bytes, DWORD-aligned
+    std::atomic<bool> readPending;  // a read was issued and its completion not yet dequeued
+    uint32_t failedReads;           // completions in a row that reported an error
+};
+
+// The records of one completed read, or the news that a read's records were lost.
+struct ChangeBatch {
+    ReadDirectoryChanges* watcher;
+    ULONG_PTR key;  // completion key of the directory that reported
+    // Copy of exactly the bytes the completion reported, in FILE_NOTIFY_INFORMATION layout.
+    // Null (and size 0) when the changes of that directory were lost: the system's list
+    // overflowed, the read failed, or no copy could be allocated.
+    BYTE* records;
+    DWORD size;
+    bool onHeap;  // made by Allocate and freed by Release; otherwise owned by the caller
+
+    // One block holding the batch and its copy of `size` bytes; null without memory.
+    static ChangeBatch* Allocate(ReadDirectoryChanges* watcher, ULONG_PTR key, const BYTE* data,
+                                 DWORD size);
+    static void Release(ChangeBatch* batch);
+    bool Lost() const { return records == nullptr; }
+};
+
+class ReadDirectoryChanges {
+public:
+    static constexpr DWORD kDefaultBufferSize = 4096;
+    // FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_DIR_NAME | FILE_NOTIFY_CHANGE_SIZE
+    static constexpr DWORD kDefaultNotifyFilter = 0x0B;
+
+    // `readBufferSize` is the size of each directory's read buffer (rounded up to DWORDs).
+    explicit ReadDirectoryChanges(DWORD readBufferSize = kDefaultBufferSize);
+    virtual ~ReadDirectoryChanges();
+    ReadDirectoryChanges(const ReadDirectoryChanges&) = delete;
+    ReadDirectoryChanges& operator=(const ReadDirectoryChanges&) = delete;
+
+    // Adds a directory to watch with its whole subtree. 0; ERROR_ALREADY_EXISTS (183) when a
+    // watched path equals it ignoring the case of A-Z; ERROR_OUTOFMEMORY (14); otherwise the
+    // error of CreateFileW or CreateIoCompletionPort. A directory added while the watcher runs
+    // is watched at once.
+    DWORD AddDirectory(const wchar_t* path);
+
+    // 0 starts watching, 1 stops. 0 on success; ERROR_ALREADY_ASSIGNED (85) when already in
+    // that state; ERROR_INVALID_PARAMETER (87) for any other state; ERROR_NO_DATA (232) when
+    // asked to start with no directory added.
+    DWORD SetStopped(DWORD state);
+
+    // Called in a thread of its own for every completed read (and for every read whose records
+    // were lost). The implementation owns the batch and frees it with ChangeBatch::Release.
+    virtual void OnChanges(ChangeBatch* batch) = 0;
+
+    // The paths given to AddDirectory, in the order they were added.
+    std::vector<std::wstring> WatchedPaths();
+    bool IsStopped();
+    // Batch threads started and not yet finished.
+    long RunningBatches() const { return runningBatches_.load(); }
+    // Completions that carried no records (overflow or error), since construction.
+    uint64_t LostReads() const { return lostReads_.load(); }
+
+protected:
+    // Stops the watcher if it runs and waits until no batch thread is left. Safe to call more
+    // than once; the deriving class's destructor calls it before its members go.
+    void StopAndWait();
+
+    // The watched path of a completion key, valid until the watcher is destroyed; null when
+    // no directory has that key.
+    const wchar_t* PathOfKey(ULONG_PTR key);
+
+    // Fields in their documented order. Each entry holds its own read buffer, so `buffer` of
+    // the original single-buffer design is not needed.
+    std::map<ULONG_PTR, WatchEntry*> watches;
+    DWORD bufferSize;
+    DWORD notifyFilter;
+    tvn::UniqueHandleObj workerThread;
+    tvn::UniqueHandleObj completionPort;
+    bool stopped;
+    ULONG_PTR nextKey;
+    OwnedCriticalSection lock;
+
+private:
+    static DWORD WINAPI WorkerMain(void* self);
+    static DWORD WINAPI BatchMain(void* batch);
+    void RunWorker();
+    bool IssueRead(WatchEntry* entry);
+    WatchEntry* FindEntry(ULONG_PTR key);
+    // Runs OnChanges in a new thread, or on the calling thread when none can be started.
+    void Dispatch(ChangeBatch* batch);
+    // Tells OnChanges, on the calling thread, that the changes of `key` were lost.
+    void DispatchLostInline(ULONG_PTR key);
+    void StopLocked();
+    void CancelAndDrainLocked();
+    static void FreeEntry(WatchEntry* entry);
+
+    std::atomic<long> runningBatches_{0};
+    std::atomic<uint64_t> lostReads_{0};
+    bool everStarted_ = false;
+};
+
+}  // namespace acl

@@ -3,7 +3,10 @@
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${TOLVANE_BUILD:-$top/build}
-bash "$top/scripts/build.sh" >/dev/null
+if ! log=$(bash "$top/scripts/build.sh" 2>&1); then
+    echo "$log" >&2
+    exit 1
+fi
 source "$top/scripts/wine-env.sh"
 make_template "$build/wine-template"
 run=$(mktemp -d /tmp/tolvane-bench.XXXXXX)

@@ -1,5 +1,7 @@
 #include "read_directory_changes.h"
 
+#include <algorithm>
+#include <cstring>
 #include <new>
 
 namespace acl {
@@ -56,7 +58,7 @@ void ChangeBatch::Release(ChangeBatch* batch) {
 }
 
 ReadDirectoryChanges::ReadDirectoryChanges(DWORD readBufferSize)
-    : bufferSize((readBufferSize + 3) & ~DWORD(3)),
+    : bufferSize((std::max<DWORD>(readBufferSize, 64) + 3) & ~DWORD(3)),
       notifyFilter(kDefaultNotifyFilter),
       stopped(true),
       nextKey(1) {}
@@ -205,7 +207,7 @@ DWORD ReadDirectoryChanges::SetStopped(DWORD state) {
     }
     if (state == 1) {
         hold.Leave();  // the worker takes the lock to find entries
-        StopLocked();
+        Stop();
         return 0;
     }
     if (watches.empty()) {
@@ -216,12 +218,12 @@ DWORD ReadDirectoryChanges::SetStopped(DWORD state) {
         return GetLastError();
     }
     workerThread.reset(worker);
-    std::vector<ULONG_PTR> keys;
-    keys.reserve(watches.size());
+    std::vector<std::pair<ULONG_PTR, WatchEntry*>> entries;
+    entries.reserve(watches.size());
     for (auto& [key, entry] : watches) {
         entry->failedReads = 0;
         IssueRead(entry);
-        keys.push_back(key);
+        entries.emplace_back(key, entry);
     }
     stopped = false;
     const bool restarted = everStarted_;
@@ -230,19 +232,15 @@ DWORD ReadDirectoryChanges::SetStopped(DWORD state) {
 
     // Nothing was watched while stopped: whatever changed meanwhile is unknown.
     if (restarted) {
-        for (ULONG_PTR key : keys) {
-            if (ChangeBatch* batch = ChangeBatch::Allocate(this, key, nullptr, 0)) {
-                Dispatch(batch);
-            } else {
-                DispatchLostInline(key);
-            }
+        for (auto& [key, entry] : entries) {
+            DispatchLost(key, entry);
         }
     }
     return 0;
 }
 
-// Called without the lock held; takes it for the tear-down of the reads.
-void ReadDirectoryChanges::StopLocked() {
+// Called without the lock held (the worker takes it); takes it for the tear-down of the reads.
+void ReadDirectoryChanges::Stop() {
     PostQueuedCompletionStatus(completionPort.get(), 0, 0, nullptr);
     // The worker never waits for anything but the port, so it ends promptly; its buffers are
     // in use until it has, so there is no giving up on it.
@@ -286,7 +284,7 @@ void ReadDirectoryChanges::CancelAndDrainLocked() {
 
 void ReadDirectoryChanges::StopAndWait() {
     if (!IsStopped()) {
-        StopLocked();
+        Stop();
     }
     // A batch thread's last touch of this object is its decrement of the count, so once the
     // count is zero nothing of ours is in use. Polled: this happens once, at tear-down.
@@ -323,11 +321,7 @@ void ReadDirectoryChanges::RunWorker() {
         // were not delivered. Neither carries records to read.
         const bool delivered = ok && bytes > 0 && bytes <= bufferSize;
         ChangeBatch* batch =
-            ChangeBatch::Allocate(this, key, delivered ? entry->buffer : nullptr,
-                                  delivered ? bytes : 0);
-        if (batch && !delivered) {
-            lostReads_.fetch_add(1);
-        }
+            delivered ? ChangeBatch::Allocate(this, key, entry->buffer, bytes) : nullptr;
         entry->failedReads = ok ? 0 : entry->failedReads + 1;
         // The records are copied: the read can go out again before anyone looks at them.
         if (entry->failedReads < kMaxFailedReads) {
@@ -336,8 +330,8 @@ void ReadDirectoryChanges::RunWorker() {
         if (batch) {
             Dispatch(batch);
         } else {
-            lostReads_.fetch_add(1);
-            DispatchLostInline(key);
+            lostReads_.fetch_add(1);  // overflow, failed read, or no memory for the copy
+            DispatchLost(key, entry);
         }
     }
 }
@@ -345,6 +339,13 @@ void ReadDirectoryChanges::RunWorker() {
 DWORD WINAPI ReadDirectoryChanges::BatchMain(void* parameter) {
     auto* batch = static_cast<ChangeBatch*>(parameter);
     ReadDirectoryChanges* watcher = batch->watcher;  // the batch is gone after OnChanges
+    if (batch->Lost()) {
+        // From here on, a new loss needs news of its own: this handler may already be past
+        // the records it would touch.
+        if (WatchEntry* entry = watcher->FindEntry(batch->key)) {
+            entry->lostQueued.store(false);
+        }
+    }
     try {
         watcher->OnChanges(batch);
     } catch (...) {
@@ -362,6 +363,17 @@ void ReadDirectoryChanges::Dispatch(ChangeBatch* batch) {
         CloseHandle(thread);  // nobody waits for it: the count tracks it
     } else {
         BatchMain(batch);  // no thread to be had: handle it here rather than lose it
+    }
+}
+
+void ReadDirectoryChanges::DispatchLost(ULONG_PTR key, WatchEntry* entry) {
+    if (entry->lostQueued.exchange(true)) {
+        return;
+    }
+    if (ChangeBatch* batch = ChangeBatch::Allocate(this, key, nullptr, 0)) {
+        Dispatch(batch);
+    } else {
+        DispatchLostInline(key);
     }
 }
 

@@ -36,6 +36,9 @@ struct WatchEntry {
     BYTE* buffer;           // owned, bufferSize bytes, DWORD-aligned
     std::atomic<bool> readPending;  // a read was issued and its completion not yet dequeued
     uint32_t failedReads;           // completions in a row that reported an error
+    // A batch telling of lost changes is on its way and has not started yet: further losses
+    // are covered by it, so a storm of overflows costs one pass over the cache, not many.
+    std::atomic<bool> lostQueued;
 };
 
 // The records of one completed read, or the news that a read's records were lost.
@@ -121,7 +124,10 @@ private:
     void Dispatch(ChangeBatch* batch);
     // Tells OnChanges, on the calling thread, that the changes of `key` were lost.
     void DispatchLostInline(ULONG_PTR key);
-    void StopLocked();
+    void Stop();
+    // Sends OnChanges the news that the changes of `entry` were lost, unless such news is
+    // already on its way.
+    void DispatchLost(ULONG_PTR key, WatchEntry* entry);
     void CancelAndDrainLocked();
     static void FreeEntry(WatchEntry* entry);
 

@@ -18,7 +18,7 @@
 namespace tvn {
 
 class FolderCacheWatcher : public acl::ReadDirectoryChanges {
-public:
+  public:
     explicit FolderCacheWatcher(DWORD readBufferSize = kDefaultBufferSize);
     // Stops watching and waits for every batch thread before the cache goes.
     ~FolderCacheWatcher() override;
@@ -37,7 +37,7 @@ public:
     uint64_t AppliedRecords() const { return appliedRecords_.load(); }
     uint64_t LostBatches() const { return lostBatches_.load(); }
 
-private:
+  private:
     void ApplyRecords(const wchar_t* root, const BYTE* records, DWORD size, bool* malformed);
     void ApplyOne(DWORD action, std::wstring_view fullKey);
     void MarkRootLost(const wchar_t* root);

@@ -33,8 +33,8 @@ bool EqualIgnoringAsciiCase(const wchar_t* a, const wchar_t* b) {
 
 }  // namespace
 
-ChangeBatch* ChangeBatch::Allocate(ReadDirectoryChanges* watcher, ULONG_PTR key,
-                                   const BYTE* data, DWORD size) {
+ChangeBatch* ChangeBatch::Allocate(ReadDirectoryChanges* watcher, ULONG_PTR key, const BYTE* data,
+                                   DWORD size) {
     // The header's size is a multiple of 8, so the records that follow it are aligned.
     static_assert(sizeof(ChangeBatch) % 8 == 0);
     void* block = ::operator new(sizeof(ChangeBatch) + size, std::nothrow);
@@ -116,10 +116,9 @@ DWORD ReadDirectoryChanges::AddDirectory(const wchar_t* path) {
     }
     wmemcpy(entry->path, path, length + 1);
 
-    entry->directory = CreateFileW(path, FILE_LIST_DIRECTORY,
-                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED,
-                                   nullptr);
+    entry->directory = CreateFileW(
+        path, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr);
     if (entry->directory == INVALID_HANDLE_VALUE) {
         DWORD error = GetLastError();
         FreeEntry(entry);

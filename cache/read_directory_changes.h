@@ -32,8 +32,8 @@ class ReadDirectoryChanges;
 struct WatchEntry {
     wchar_t* path;  // owned copy of the path given to AddDirectory, zero-terminated
     HANDLE directory;
-    OVERLAPPED overlapped;  // of the read in flight; zeroed, no event
-    BYTE* buffer;           // owned, bufferSize bytes, DWORD-aligned
+    OVERLAPPED overlapped;          // of the read in flight; zeroed, no event
+    BYTE* buffer;                   // owned, bufferSize bytes, DWORD-aligned
     std::atomic<bool> readPending;  // a read was issued and its completion not yet dequeued
     uint32_t failedReads;           // completions in a row that reported an error
     // A batch telling of lost changes is on its way and has not started yet: further losses
@@ -60,7 +60,7 @@ struct ChangeBatch {
 };
 
 class ReadDirectoryChanges {
-public:
+  public:
     static constexpr DWORD kDefaultBufferSize = 4096;
     // FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_DIR_NAME | FILE_NOTIFY_CHANGE_SIZE
     static constexpr DWORD kDefaultNotifyFilter = 0x0B;
@@ -94,7 +94,7 @@ public:
     // Completions that carried no records (overflow or error), since construction.
     uint64_t LostReads() const { return lostReads_.load(); }
 
-protected:
+  protected:
     // Stops the watcher if it runs and waits until no batch thread is left. Safe to call more
     // than once; the deriving class's destructor calls it before its members go.
     void StopAndWait();
@@ -114,7 +114,7 @@ protected:
     ULONG_PTR nextKey;
     OwnedCriticalSection lock;
 
-private:
+  private:
     static DWORD WINAPI WorkerMain(void* self);
     static DWORD WINAPI BatchMain(void* batch);
     void RunWorker();

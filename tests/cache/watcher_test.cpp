@@ -80,9 +80,8 @@ void MoveIn(const TestTree& tree, const std::wstring& relative, uint64_t size) {
 
 // Waits until at least `records` change records were applied and no batch is running.
 void WaitApplied(FolderCacheWatcher& watcher, uint64_t records) {
-    ASSERT_TRUE(WaitFor([&] {
-        return watcher.AppliedRecords() >= records && watcher.RunningBatches() == 0;
-    }));
+    ASSERT_TRUE(WaitFor(
+        [&] { return watcher.AppliedRecords() >= records && watcher.RunningBatches() == 0; }));
 }
 
 TEST(ReadDirectoryChanges, ResultCodesFollowTheState) {
@@ -127,8 +126,8 @@ TEST(ReadDirectoryChanges, WatchesEveryFixedDriveRootAndNothingElse) {
     auto has = [&](const wchar_t* root) {
         return std::find(watched.begin(), watched.end(), root) != watched.end();
     };
-    EXPECT_TRUE(has(L"m:\\"));  // fixed
-    EXPECT_TRUE(has(L"p:\\"));  // fixed
+    EXPECT_TRUE(has(L"m:\\"));   // fixed
+    EXPECT_TRUE(has(L"p:\\"));   // fixed
     EXPECT_FALSE(has(L"n:\\"));  // network
     EXPECT_FALSE(has(L"o:\\"));  // optical
     EXPECT_FALSE(has(L"r:\\"));  // removable
@@ -140,7 +139,7 @@ TEST(ReadDirectoryChanges, WatchesEveryFixedDriveRootAndNothingElse) {
 
 // A tree below m:\ whose subfolder "w" is watched; "staging" beside it is not.
 class WatcherTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         tree.File(L"w\\data\\x\\a.bin", 100);
         tree.File(L"w\\data\\x\\sub\\b.bin", 20);
@@ -195,9 +194,8 @@ TEST_F(WatcherTest, ChangeUnderAFolderWithoutRecordChangesNothing) {
 TEST_F(WatcherTest, DeletedFolderLosesItsRecordsAndMarksItsParent) {
     const uint64_t before = Cached(cache, W());
     tree.Remove(L"w\\data\\x");
-    ASSERT_TRUE(WaitFor([&] {
-        return MarksOf(cache, W(L"data\\x")) == kGone && watcher.RunningBatches() == 0;
-    }));
+    ASSERT_TRUE(WaitFor(
+        [&] { return MarksOf(cache, W(L"data\\x")) == kGone && watcher.RunningBatches() == 0; }));
     EXPECT_EQ(MarksOf(cache, W(L"data\\x\\sub")), kGone);
     EXPECT_EQ(MarksOf(cache, W(L"data")), kBoth);
     EXPECT_EQ(MarksOf(cache, W(L"data\\y")), kClean);
@@ -208,9 +206,8 @@ TEST_F(WatcherTest, DeletedFolderLosesItsRecordsAndMarksItsParent) {
 TEST_F(WatcherTest, RenamedFolderLosesOldRecordsAndIsScannedUnderItsNewName) {
     const uint64_t before = Cached(cache, W());
     ASSERT_TRUE(MoveFileW(W(L"data\\x").c_str(), W(L"data\\z").c_str()));
-    ASSERT_TRUE(WaitFor([&] {
-        return MarksOf(cache, W(L"data\\x")) == kGone && watcher.RunningBatches() == 0;
-    }));
+    ASSERT_TRUE(WaitFor(
+        [&] { return MarksOf(cache, W(L"data\\x")) == kGone && watcher.RunningBatches() == 0; }));
     EXPECT_EQ(MarksOf(cache, W(L"data\\x\\sub")), kGone);
     EXPECT_EQ(MarksOf(cache, W(L"data")), kBoth);
     EXPECT_EQ(MarksOf(cache, W(L"data\\z")), kGone);  // not recorded until data is recounted
@@ -273,18 +270,18 @@ TEST(WatcherFlood, EveryCachedAnswerMatchesAFreshScanAfterwards) {
     });
     EXPECT_TRUE(settled) << "stale answer for " << mismatch;
     EXPECT_TRUE(cache.LinksAreConsistent());
-    EXPECT_GT(watcher.LostReads(), 0u) << "the flood never overflowed: the lost-read path ran untested";
+    EXPECT_GT(watcher.LostReads(), 0u)
+        << "the flood never overflowed: the lost-read path ran untested";
     RecordProperty("lost_reads", std::to_string(watcher.LostReads()));
     RecordProperty("applied_records", std::to_string(watcher.AppliedRecords()));
-    std::printf("lost reads %llu, applied records %llu\n",
-                (unsigned long long)watcher.LostReads(),
+    std::printf("lost reads %llu, applied records %llu\n", (unsigned long long)watcher.LostReads(),
                 (unsigned long long)watcher.AppliedRecords());
 }
 
 // Batches built by hand, fed straight to the handler: actions, letter case, long paths and
 // records whose offsets or lengths point past the bytes of the batch.
 class HandBuiltBatch : public ::testing::Test {
-protected:
+  protected:
     struct Record {
         DWORD action;
         std::wstring name;
@@ -300,8 +297,8 @@ protected:
 
     // Clean records: the root, a, a\b, c, a\<300 units> and one outside the root.
     void Preload() {
-        for (const auto& key : {root, root + L"\\a", root + L"\\a\\b", root + L"\\c",
-                                root + L"\\a\\" + longName}) {
+        for (const auto& key :
+             {root, root + L"\\a", root + L"\\a\\b", root + L"\\c", root + L"\\a\\" + longName}) {
             size_t cut = key.rfind(L'\\');
             ASSERT_TRUE(cache.Preload(key, key == root ? L"" : key.substr(0, cut), 1));
         }
@@ -352,31 +349,27 @@ TEST_F(HandBuiltBatch, EachActionMarksOrDropsAsItShould) {
         std::vector<Record> records;
         size_t cutBytes;
         ULONG_PTR key;
-        // Marks of: root, a, a\b, c, a\<long>, and m:\elsewhere.
+        // Marks afterwards of: root, a, a\b, c, a\<long>, and m:\elsewhere.
         Marks root, a, b, c, longFolder, elsewhere;
     } cases[] = {
-        {"added", {{1, L"a\\new.txt"}}, 0, 1, kSubfolders, kBoth, kClean, kClean, kClean, kClean},
-        {"modified, upper case", {{3, L"A\\B\\F.TXT"}}, 0, 1,
-         kSubfolders, kSubfolders, kBoth, kClean, kClean, kClean},
-        {"removed folder", {{2, L"a\\b"}}, 0, 1, kSubfolders, kBoth, kGone, kClean, kClean, kClean},
-        {"old name", {{4, L"A"}}, 0, 1, kBoth, kGone, kGone, kClean, kGone, kClean},
-        {"new name", {{5, L"c\\d"}}, 0, 1, kSubfolders, kClean, kClean, kBoth, kClean, kClean},
-        {"two records", {{2, L"c\\gone.txt"}, {1, L"a\\b\\f"}}, 0, 1,
-         kSubfolders, kSubfolders, kBoth, kBoth, kClean, kClean},
-        {"unknown actions", {{0, L"a\\f"}, {6, L"a\\b"}, {0xFFFFFFFF, L"c\\f"}}, 0, 1,
-         kClean, kClean, kClean, kClean, kClean, kClean},
-        {"folder without record", {{1, L"q\\r\\f"}}, 0, 1,
-         kClean, kClean, kClean, kClean, kClean, kClean},
-        {"path past 260 units", {{1, longKey + L"\\f.txt"}}, 0, 1,
-         kSubfolders, kSubfolders, kClean, kClean, kBoth, kClean},
-        {"unknown key", {{1, L"a\\f"}}, 0, 99, kClean, kClean, kClean, kClean, kClean, kClean},
-        {"offset past the end", {{1, L"c\\f", 4096}}, 0, 1, kBoth, kBoth, kBoth, kBoth, kBoth,
-         kClean},
-        {"name past the end", {{2, L"a", 0, 4096}}, 0, 1, kBoth, kBoth, kBoth, kBoth, kBoth,
-         kClean},
-        {"truncated header", {{1, L"c\\f"}}, 12, 1, kBoth, kBoth, kBoth, kBoth, kBoth, kClean},
-        {"second record cut", {{1, L"c\\f"}, {2, L"a"}}, 8, 1, kBoth, kBoth, kBoth, kBoth, kBoth,
-         kClean},
+        // clang-format off
+        //  what                     records                                     cut key  root         a            a\b     c       a\<long> elsewhere
+        {"added",                  {{1, L"a\\new.txt"}},                          0,  1, kSubfolders, kBoth,       kClean, kClean, kClean, kClean},
+        {"modified, upper case",   {{3, L"A\\B\\F.TXT"}},                         0,  1, kSubfolders, kSubfolders, kBoth,  kClean, kClean, kClean},
+        {"removed folder",         {{2, L"a\\b"}},                                0,  1, kSubfolders, kBoth,       kGone,  kClean, kClean, kClean},
+        {"old name",               {{4, L"A"}},                                   0,  1, kBoth,       kGone,       kGone,  kClean, kGone,  kClean},
+        {"new name",               {{5, L"c\\d"}},                                0,  1, kSubfolders, kClean,      kClean, kBoth,  kClean, kClean},
+        {"two records",            {{2, L"c\\gone.txt"}, {1, L"a\\b\\f"}},          0,  1, kSubfolders, kSubfolders, kBoth,  kBoth,  kClean, kClean},
+        {"unknown actions",        {{0, L"a\\f"}, {6, L"a\\b"}, {0xFFFFFFFF, L"c\\f"}}, 0,  1, kClean,      kClean,      kClean, kClean, kClean, kClean},
+        {"folder without record",  {{1, L"q\\r\\f"}},                             0,  1, kClean,      kClean,      kClean, kClean, kClean, kClean},
+        {"path past 260 units",    {{1, longKey + L"\\f.txt"}},                   0,  1, kSubfolders, kSubfolders, kClean, kClean, kBoth,  kClean},
+        {"unknown key",            {{1, L"a\\f"}},                                0, 99, kClean,      kClean,      kClean, kClean, kClean, kClean},
+        // Damaged batches: what precedes the damage is applied, and the rest counts as lost.
+        {"offset past the end",    {{1, L"c\\f", 4096}},                          0,  1, kBoth,       kBoth,       kBoth,  kBoth,  kBoth,  kClean},
+        {"name past the end",      {{2, L"a", 0, 4096}},                          0,  1, kBoth,       kBoth,       kBoth,  kBoth,  kBoth,  kClean},
+        {"truncated header",       {{1, L"c\\f"}},                               12,  1, kBoth,       kBoth,       kBoth,  kBoth,  kBoth,  kClean},
+        {"second record cut",      {{1, L"c\\f"}, {2, L"a"}},                      8,  1, kBoth,       kBoth,       kBoth,  kBoth,  kBoth,  kClean},
+        // clang-format on
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -411,7 +404,7 @@ std::atomic<int> gHandlersRunning{0};
 std::atomic<int> gHandledAfterTeardown{0};
 
 class SlowWatcher : public FolderCacheWatcher {
-public:
+  public:
     ~SlowWatcher() override {
         StopAndWait();
         state_ = L"torn down";
@@ -426,7 +419,7 @@ public:
         --gHandlersRunning;
     }
 
-private:
+  private:
     std::wstring state_ = L"alive";
 };
 

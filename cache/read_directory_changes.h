@@ -103,8 +103,7 @@ class ReadDirectoryChanges {
     // no directory has that key.
     const wchar_t* PathOfKey(ULONG_PTR key);
 
-    // Fields in their documented order. Each entry holds its own read buffer, so `buffer` of
-    // the original single-buffer design is not needed.
+    // Each entry holds its own read buffer; `bufferSize` is the size of every one of them.
     std::map<ULONG_PTR, WatchEntry*> watches;
     DWORD bufferSize;
     DWORD notifyFilter;

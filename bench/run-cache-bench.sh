@@ -11,7 +11,7 @@ source "$top/scripts/wine-env.sh"
 make_template "$build/wine-template"
 run=$(mktemp -d /tmp/tolvane-bench.XXXXXX)
 export WINEPREFIX="$run/prefix"
-trap 'wineserver -k 2>/dev/null || true; rm -rf "$run"' EXIT
+trap 'stop_prefix "$run"' EXIT
 make_run_prefix "$build/wine-template" "$WINEPREFIX" "$run/drives"
 wineserver -p
 wine wineboot >/dev/null 2>&1 </dev/null

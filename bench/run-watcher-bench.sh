@@ -15,7 +15,7 @@ source "$top/scripts/wine-env.sh"
 make_template "$build/wine-template"
 run=$(mktemp -d /tmp/tolvane-wbench.XXXXXX)
 export WINEPREFIX="$run/prefix"
-trap 'wineserver -k 2>/dev/null || true; rm -rf "$run"' EXIT
+trap 'stop_prefix "$run"' EXIT
 make_run_prefix "$build/wine-template" "$WINEPREFIX" "$run/drives"
 
 # 10 x 10 x 10 x 10 folders (11,111 with the root), 17 files in each, and a chain of 20

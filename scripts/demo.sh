@@ -14,7 +14,7 @@ source "$top/scripts/wine-env.sh"
 make_template "$build/wine-template"
 run=$(mktemp -d /tmp/tolvane-demo.XXXXXX)
 export WINEPREFIX="$run/prefix"
-trap 'wineserver -k 2>/dev/null || true; rm -rf "$run"' EXIT
+trap 'stop_prefix "$run"' EXIT
 make_run_prefix "$build/wine-template" "$WINEPREFIX" "$run/drives"
 
 if [ $# -ge 1 ]; then

@@ -10,11 +10,7 @@ source "$top/scripts/wine-env.sh"
 make_template "$build/wine-template"
 run=$(mktemp -d /tmp/tolvane-test.XXXXXX)
 export WINEPREFIX="$run/prefix"
-cleanup() {
-    wineserver -k 2>/dev/null || true
-    rm -rf "$run"
-}
-trap cleanup EXIT
+trap 'stop_prefix "$run"' EXIT
 make_run_prefix "$build/wine-template" "$WINEPREFIX" "$run/drives"
 bash "$top/tests/fixtures/make-fixtures.sh" "$run/drives"
 

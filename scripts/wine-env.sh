@@ -58,3 +58,11 @@ REG
     WINEPREFIX="$dir" wineserver -k 2>/dev/null || true
     WINEPREFIX="$dir" wineserver -w 2>/dev/null || true
 }
+
+# stop_prefix DIR: ends the prefix's wineserver (and so its processes), waits until it is gone,
+# then deletes DIR.
+stop_prefix() {
+    wineserver -k 2>/dev/null || true
+    wineserver -w 2>/dev/null || true
+    rm -rf "$1"
+}

@@ -1,0 +1,157 @@
+#include "crash_reporter.h"
+
+#include <dbghelp.h>
+#include <shlobj.h>
+
+namespace tvn::CrashReporter {
+namespace {
+
+using MiniDumpWriteDumpFn = BOOL(WINAPI*)(HANDLE, DWORD, HANDLE, MINIDUMP_TYPE,
+                                          PMINIDUMP_EXCEPTION_INFORMATION,
+                                          PMINIDUMP_USER_STREAM_INFORMATION,
+                                          PMINIDUMP_CALLBACK_INFORMATION);
+
+constexpr size_t kCaptionUnits = 256;
+constexpr size_t kMessageUnits = 1024;
+
+// Everything the filter touches lives here, in static storage: a failing process may have a
+// broken heap or an exhausted stack.
+wchar_t g_caption[kCaptionUnits];
+wchar_t g_message[kMessageUnits];
+wchar_t g_dumpName[MAX_PATH];
+wchar_t g_dumpPath[MAX_PATH];
+MINIDUMP_EXCEPTION_INFORMATION g_exceptionInfo;
+HWND volatile g_owner = nullptr;
+
+// The filter that was current before the reporter's, put back by Uninstall. Never called.
+LPTOP_LEVEL_EXCEPTION_FILTER g_previous = nullptr;
+bool g_installed = false;
+
+// Id of the thread running the filter, 0 when none. Other failing threads wait for it (it
+// ends the process, or gives way when no dump can be written); the same thread failing again
+// inside the filter steps aside.
+LONG volatile g_filterThread = 0;
+
+size_t BoundedLength(const wchar_t* text, size_t limit) {
+    size_t length = 0;
+    while (length < limit && text[length] != L'\0') {
+        ++length;
+    }
+    return length;
+}
+
+// Copies as much of `source` as fits, always terminated.
+void CopyText(wchar_t* target, size_t capacity, const wchar_t* source) {
+    size_t length = source != nullptr ? BoundedLength(source, capacity - 1) : 0;
+    for (size_t i = 0; i < length; ++i) {
+        target[i] = source[i];
+    }
+    target[length] = L'\0';
+}
+
+// Builds "<documents>\<dump name>" in g_dumpPath; false when the folder is unknown or the
+// whole path does not fit, in which case no dump is written.
+bool BuildDumpPath() {
+    g_dumpPath[0] = L'\0';
+    if (FAILED(SHGetFolderPathW(nullptr, CSIDL_PERSONAL, nullptr, SHGFP_TYPE_CURRENT,
+                                g_dumpPath))) {
+        return false;
+    }
+    g_dumpPath[MAX_PATH - 1] = L'\0';
+    size_t folder = BoundedLength(g_dumpPath, MAX_PATH);
+    size_t name = BoundedLength(g_dumpName, MAX_PATH);
+    if (folder == 0 || name == 0 || folder + 1 + name + 1 > MAX_PATH) {
+        return false;
+    }
+    g_dumpPath[folder] = L'\\';
+    for (size_t i = 0; i < name; ++i) {
+        g_dumpPath[folder + 1 + i] = g_dumpName[i];
+    }
+    g_dumpPath[folder + 1 + name] = L'\0';
+    return true;
+}
+
+void LeaveFilter() { InterlockedExchange(&g_filterThread, 0); }
+
+}  // namespace
+
+bool Install(const wchar_t* caption, const wchar_t* message, const wchar_t* dumpFileName) {
+    if (dumpFileName == nullptr) {
+        return false;
+    }
+    size_t nameLength = BoundedLength(dumpFileName, MAX_PATH);
+    if (nameLength == 0 || nameLength >= MAX_PATH) {
+        return false;
+    }
+    CopyText(g_caption, kCaptionUnits, caption);
+    CopyText(g_message, kMessageUnits, message);
+    CopyText(g_dumpName, MAX_PATH, dumpFileName);
+    LPTOP_LEVEL_EXCEPTION_FILTER replaced = SetUnhandledExceptionFilter(&Filter);
+    if (replaced != &Filter) {
+        g_previous = replaced;
+    }
+    g_installed = true;
+    return true;
+}
+
+void SetOwnerWindow(HWND owner) { g_owner = owner; }
+
+void Uninstall() {
+    if (!g_installed) {
+        return;
+    }
+    LPTOP_LEVEL_EXCEPTION_FILTER current = SetUnhandledExceptionFilter(g_previous);
+    if (current != &Filter) {
+        SetUnhandledExceptionFilter(current);  // a later filter is someone else's: keep it
+    }
+    g_previous = nullptr;
+    g_installed = false;
+}
+
+LONG WINAPI Filter(EXCEPTION_POINTERS* pointers) {
+    const LONG self = static_cast<LONG>(GetCurrentThreadId());
+    for (;;) {
+        LONG running = InterlockedCompareExchange(&g_filterThread, self, 0);
+        if (running == 0) {
+            break;
+        }
+        if (running == self) {
+            return EXCEPTION_CONTINUE_SEARCH;
+        }
+        Sleep(50);
+    }
+
+    HMODULE dbghelp = LoadLibraryW(L"dbghelp.dll");
+    if (dbghelp == nullptr) {
+        LeaveFilter();
+        return EXCEPTION_CONTINUE_SEARCH;
+    }
+    auto writeDump = reinterpret_cast<MiniDumpWriteDumpFn>(
+        reinterpret_cast<void*>(GetProcAddress(dbghelp, "MiniDumpWriteDump")));
+    if (writeDump == nullptr) {
+        FreeLibrary(dbghelp);
+        LeaveFilter();
+        return EXCEPTION_CONTINUE_SEARCH;
+    }
+
+    g_exceptionInfo.ThreadId = GetCurrentThreadId();
+    g_exceptionInfo.ExceptionPointers = pointers;
+    g_exceptionInfo.ClientPointers = FALSE;
+
+    // A dump that cannot be written changes nothing else: the user is still told and the
+    // process still ends.
+    if (BuildDumpPath()) {
+        HANDLE file = CreateFileW(g_dumpPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE) {
+            writeDump(GetCurrentProcess(), GetCurrentProcessId(), file, MiniDumpNormal,
+                      pointers != nullptr ? &g_exceptionInfo : nullptr, nullptr, nullptr);
+            CloseHandle(file);
+        }
+    }
+
+    MessageBoxW(g_owner, g_message, g_caption, MB_ICONERROR);
+    ExitProcess(0xFFFF);
+}
+
+}  // namespace tvn::CrashReporter

@@ -203,7 +203,6 @@ bool CopyOut(const wchar_t* text, size_t length, wchar_t* out, size_t outChars) 
 
 bool FormatSizeText(uint64_t size, int64_t unit, int64_t decimals, wchar_t separator,
                     wchar_t* out, size_t outChars) {
-    using display::ViewMetric;
     const double count = CountToDouble(size);
     double value = count;
     const wchar_t* suffix = L"";
@@ -283,7 +282,6 @@ bool FormatSortText(uint64_t size, wchar_t* out, size_t outChars) {
 
 bool FormatBarText(uint64_t size, uint64_t parentSize, int64_t barStyle, wchar_t barSymbol,
                    wchar_t* out, size_t outChars) {
-    using display::PB_Style;
     if (parentSize == 0) {
         return false;
     }

@@ -9,15 +9,12 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "settings_store.h"
+
 namespace tvn {
 
-// Display settings as the formatting reads them. The settings store owns these values; until
-// its header exists they are declared here, in their own namespace so the two can meet later
-// without a clash. Parameters stay 64-bit integers because hand-edited values may be anything.
-namespace display {
-enum class ViewMetric : int64_t { Bytes = 0, KBytes = 1, MBytes = 2, GBytes = 3, Auto = 4 };
-enum class PB_Style : int64_t { ValueAndBar = 0, ValueOnly = 1, BarOnly = 2 };
-}  // namespace display
+// The unit and bar style take the settings store's enumerations (ViewMetric, PB_Style);
+// parameters stay 64-bit integers because hand-edited values may be anything.
 
 // Capacity of every cell text, terminating zero included. No text built here is longer than
 // kCellTextChars - 1 code units, whatever the inputs.

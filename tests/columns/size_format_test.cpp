@@ -13,8 +13,6 @@
 namespace tvn {
 namespace {
 
-using display::PB_Style;
-using display::ViewMetric;
 
 constexpr uint64_t kMaxCount = std::numeric_limits<uint64_t>::max();
 constexpr int64_t kBytes = static_cast<int64_t>(ViewMetric::Bytes);

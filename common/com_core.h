@@ -1,0 +1,197 @@
+// A small COM core shared by the deliverables: the module lock count, an interlocked
+// reference count, table-driven QueryInterface and the class factories.
+//
+// Nothing here throws; every COM method reports failures as HRESULTs.
+#pragma once
+
+#include <windows.h>
+#include <objbase.h>
+#include <unknwn.h>
+
+#include <atomic>
+#include <cstddef>
+#include <new>
+
+namespace tvn::com {
+
+// Count of module locks: class-factory LockServer calls and objects that hold the process
+// alive. A server installs a handler that is told each time the count drops to zero (from any
+// thread), and decides from there whether to end.
+class ModuleLock {
+public:
+    using IdleHandler = void (*)();
+
+    static LONG Lock() { return ++count_; }
+    static LONG Unlock() {
+        LONG left = --count_;
+        if (left == 0) {
+            if (IdleHandler handler = handler_.load()) {
+                handler();
+            }
+        }
+        return left;
+    }
+    static LONG Count() { return count_.load(); }
+    static void SetIdleHandler(IdleHandler handler) { handler_.store(handler); }
+
+private:
+    static inline std::atomic<LONG> count_{0};
+    static inline std::atomic<IdleHandler> handler_{nullptr};
+};
+
+// Interlocked reference count for objects used from several threads at once. Starts at 1:
+// the creator holds the first reference.
+class RefCount {
+public:
+    LONG Increment() { return InterlockedIncrement(&refs_); }
+    LONG Decrement() { return InterlockedDecrement(&refs_); }
+    LONG Current() const { return InterlockedCompareExchange(const_cast<LONG*>(&refs_), 0, 0); }
+
+private:
+    LONG refs_ = 1;
+};
+
+// One row of an interface table: the IID and the offset of that interface's vtable pointer
+// inside the object. The first row also answers IUnknown.
+struct InterfaceEntry {
+    const IID* iid;
+    ptrdiff_t offset;
+};
+
+// Offset of base `Interface` inside `Class`, for InterfaceEntry rows.
+template <typename Class, typename Interface>
+ptrdiff_t InterfaceOffset() {
+    alignas(Class) static char probe[sizeof(void*)];  // never dereferenced
+    auto* object = reinterpret_cast<Class*>(probe);
+    return reinterpret_cast<char*>(static_cast<Interface*>(object)) - probe;
+}
+
+// QueryInterface over a table that ends with a row whose iid is null.
+inline HRESULT QueryInterfaceFromTable(void* object, const InterfaceEntry* table, REFIID riid,
+                                       void** ppv) {
+    if (ppv == nullptr) {
+        return E_POINTER;
+    }
+    *ppv = nullptr;
+    for (const InterfaceEntry* entry = table; entry->iid != nullptr; ++entry) {
+        if (IsEqualIID(riid, *entry->iid) ||
+            (entry == table && IsEqualIID(riid, IID_IUnknown))) {
+            auto* found = reinterpret_cast<IUnknown*>(static_cast<char*>(object) + entry->offset);
+            found->AddRef();
+            *ppv = found;
+            return S_OK;
+        }
+    }
+    return E_NOINTERFACE;
+}
+
+// What every class factory of the module shares: the factory is a static object of the
+// module, so its count does not own it, and LockServer drives the module lock count.
+class ClassFactoryBase : public IClassFactory {
+public:
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+        static const InterfaceEntry table[] = {
+            {&IID_IClassFactory, InterfaceOffset<ClassFactoryBase, IClassFactory>()},
+            {nullptr, 0},
+        };
+        return QueryInterfaceFromTable(this, table, riid, ppv);
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP LockServer(BOOL lock) override {
+        lock ? ModuleLock::Lock() : ModuleLock::Unlock();
+        return S_OK;
+    }
+};
+
+// Class factory for an object type that offers
+//     static HRESULT CreateInstance(IUnknown* outer, REFIID riid, void** ppv);
+template <typename Object>
+class ClassFactory : public ClassFactoryBase {
+public:
+    STDMETHODIMP CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
+        if (ppv == nullptr) {
+            return E_POINTER;
+        }
+        *ppv = nullptr;
+        return Object::CreateInstance(outer, riid, ppv);
+    }
+};
+
+// Class factory that hands every client the same object. The first CreateInstance builds it
+// through `static HRESULT Create(Object** out)` (which returns the object with one reference,
+// kept by the factory); a failed construction is remembered and returned to every later
+// caller. Object must derive from IUnknown unambiguously.
+template <typename Object>
+class SingletonClassFactory : public ClassFactoryBase {
+public:
+    SingletonClassFactory() { InitializeCriticalSection(&lock_); }
+    ~SingletonClassFactory() { DeleteCriticalSection(&lock_); }
+    SingletonClassFactory(const SingletonClassFactory&) = delete;
+    SingletonClassFactory& operator=(const SingletonClassFactory&) = delete;
+
+    STDMETHODIMP CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
+        if (ppv == nullptr) {
+            return E_POINTER;
+        }
+        *ppv = nullptr;
+        if (outer != nullptr) {
+            return CLASS_E_NOAGGREGATION;
+        }
+        Object* object = nullptr;
+        {
+            EnterCriticalSection(&lock_);
+            if (!tried_) {
+                tried_ = true;
+                result_ = Object::Create(&object_);
+            }
+            object = object_;
+            HRESULT result = result_;
+            LeaveCriticalSection(&lock_);
+            if (FAILED(result)) {
+                return result;
+            }
+        }
+        return object->QueryInterface(riid, ppv);
+    }
+
+    // Lets go of the factory's reference; the object goes when its last client does. Later
+    // CreateInstance calls fail with CO_E_SERVER_STOPPING.
+    void ReleaseObject() {
+        EnterCriticalSection(&lock_);
+        Object* object = object_;
+        object_ = nullptr;
+        tried_ = true;
+        result_ = CO_E_SERVER_STOPPING;
+        LeaveCriticalSection(&lock_);
+        if (object != nullptr) {
+            object->Release();
+        }
+    }
+
+private:
+    CRITICAL_SECTION lock_;
+    bool tried_ = false;
+    HRESULT result_ = E_UNEXPECTED;
+    Object* object_ = nullptr;
+};
+
+// COM initialisation guard: uninitialises only after a successful initialisation.
+class ComInit {
+public:
+    explicit ComInit(DWORD model = COINIT_APARTMENTTHREADED)
+        : result_(CoInitializeEx(nullptr, model)) {}
+    ~ComInit() {
+        if (SUCCEEDED(result_)) {
+            CoUninitialize();
+        }
+    }
+    ComInit(const ComInit&) = delete;
+    ComInit& operator=(const ComInit&) = delete;
+    HRESULT Result() const { return result_; }
+
+private:
+    HRESULT result_;
+};
+
+}  // namespace tvn::com

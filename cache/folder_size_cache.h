@@ -1,0 +1,95 @@
+// FolderSizeCache: the one COM object of the cache server. Every client of the process gets
+// the same object (see SingletonClassFactory), and with it the same folder table.
+//
+// Threads: client calls arrive on the server's main thread; drive-scan threads started by
+// CreateCache call into the object directly. The reference count is interlocked. Module locks
+// follow the count: taking it to 2 locks the module, bringing it back to 1 unlocks it, so the
+// reference kept by the class factory alone never keeps the process alive.
+#pragma once
+
+#include <windows.h>
+#include <oaidl.h>
+
+#include <cstdint>
+
+#include "com_core.h"
+#include "folder_cache_watcher.h"
+#include "folder_tree_cache.h"
+#include "sync.h"
+#include "tvn_cache.h"
+#include "unique_handle.h"
+
+namespace tvn {
+
+// Counts running drive scans. `idle` is a manual-reset event signalled while none runs.
+class BusyGate {
+public:
+    BusyGate();
+    BusyGate(const BusyGate&) = delete;
+    BusyGate& operator=(const BusyGate&) = delete;
+
+    void Enter();
+    void Leave();
+    // True when no scan runs, at the latest after `milliseconds`.
+    bool WaitIdle(DWORD milliseconds);
+    LONG Count();
+
+private:
+    UniqueHandleObj idle_;
+    LONG count_ = 0;
+    acl::OwnedCriticalSection lock_{1024};
+};
+
+// The object derives from the drive watcher, which owns the folder table and the cache lock:
+// construction starts watching every fixed drive root, destruction stops the watcher and waits
+// for its batch threads before anything else goes.
+class FolderSizeCache final : public IFolderSizeCache, public FolderCacheWatcher {
+public:
+    // Builds an object with one reference, owned by the caller (the class factory).
+    static HRESULT Create(FolderSizeCache** out);
+
+    // IUnknown
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
+    STDMETHODIMP_(ULONG) AddRef() override;
+    STDMETHODIMP_(ULONG) Release() override;
+
+    // IDispatch, served from the server's own type library.
+    STDMETHODIMP GetTypeInfoCount(UINT* count) override;
+    STDMETHODIMP GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info) override;
+    STDMETHODIMP GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid,
+                               DISPID* ids) override;
+    STDMETHODIMP Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params,
+                        VARIANT* result, EXCEPINFO* exception, UINT* argError) override;
+
+    // IFolderSizeCache
+    STDMETHODIMP GetFolderSize(BSTR bstrFolder, unsigned __int64* puSizeInBytes) override;
+    STDMETHODIMP ReleaseServer() override;
+    STDMETHODIMP CreateCache() override;
+    STDMETHODIMP ResetCache() override;
+
+    // The size of a folder by drive type: cached on fixed drives, a plain scan elsewhere.
+    // `path` is not changed.
+    HRESULT ComputeSize(const wchar_t* path, uint64_t* outBytes);
+
+    // For tests: running drive scans, the folder table, and objects not yet destroyed.
+    LONG RunningScans() { return gate_.Count(); }
+    static LONG LiveObjects();
+    FolderTreeCache& Table() { return Cache(); }
+
+private:
+    FolderSizeCache();
+    ~FolderSizeCache() override;
+    FolderSizeCache(const FolderSizeCache&) = delete;
+    FolderSizeCache& operator=(const FolderSizeCache&) = delete;
+
+    static DWORD WINAPI DriveScanThread(void* parameter);
+    HRESULT LoadTypeInfo();
+
+    com::RefCount refs_;
+    BusyGate gate_;
+    ITypeInfo* typeInfo_ = nullptr;
+    HRESULT typeInfoResult_ = E_UNEXPECTED;
+    LONG serverReferenceReleased_ = 0;  // ReleaseServer gives up the server's reference once
+};
+
+}  // namespace tvn

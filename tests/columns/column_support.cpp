@@ -1,0 +1,120 @@
+#include "column_support.h"
+
+#include <oleauto.h>
+
+#include "folder_size.h"
+#include "test_tree.h"
+
+namespace tvn::test {
+
+std::wstring TestProgramDir() {
+    wchar_t path[MAX_PATH * 2];
+    GetModuleFileNameW(nullptr, path, MAX_PATH * 2);
+    std::wstring dir = path;
+    // A program started from a folder no drive maps is named "unix\..." by Wine; the
+    // file functions reach it as "\\?\unix\...".
+    if (dir.rfind(L"unix\\", 0) == 0) {
+        dir = L"\\\\?\\" + dir;
+    }
+    return dir.substr(0, dir.rfind(L'\\'));
+}
+
+std::wstring Quoted(const std::wstring& path) {
+    return L"\"" + path + L"\"";
+}
+
+DWORD RunProgram(const std::wstring& commandLine, DWORD timeoutMs) {
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process{};
+    std::wstring line = commandLine;
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &process)) {
+        return 0xBAD;
+    }
+    DWORD code = 0xDEAD;
+    if (WaitForSingleObject(process.hProcess, timeoutMs) == WAIT_OBJECT_0) {
+        GetExitCodeProcess(process.hProcess, &code);
+    }
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return code;
+}
+
+// The build tree's top: two folders above this program's (which may be a \\?\unix\ path,
+// where ".." would not be resolved).
+std::wstring BuildTop() {
+    std::wstring dir = TestProgramDir();
+    for (int up = 0; up < 2; ++up) {
+        dir = dir.substr(0, dir.rfind(L'\\'));
+    }
+    return dir;
+}
+
+static std::wstring BuiltServer() {
+    return BuildTop() + L"\\cache\\TVN Cache.exe";
+}
+
+bool CacheServerBuilt() {
+    return GetFileAttributesW(BuiltServer().c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool InstallBuilt() {
+    CreateFolders(kInstallDir);
+    std::wstring dll = BuildTop() + L"\\columns\\TVN.dll";
+    if (!CopyFileW(dll.c_str(), kDllPath, FALSE) && GetLastError() != ERROR_SHARING_VIOLATION) {
+        return false;
+    }
+    if (CacheServerBuilt()) {
+        CopyFileW(BuiltServer().c_str(), kServerPath, FALSE);  // busy: the running copy is it
+    }
+    return true;
+}
+
+void ClearSettings() {
+    RegDeleteTreeW(HKEY_CURRENT_USER, kSettingsKey);
+}
+
+static void SetRaw(const wchar_t* name, DWORD type, const void* data, DWORD bytes) {
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                        &key, nullptr) == ERROR_SUCCESS) {
+        RegSetValueExW(key, name, 0, type, static_cast<const BYTE*>(data), bytes);
+        RegCloseKey(key);
+    }
+}
+
+void SetInteger(const wchar_t* name, int64_t value) {
+    SetRaw(name, REG_BINARY, &value, sizeof(value));
+}
+void SetDword(const wchar_t* name, DWORD value) {
+    SetRaw(name, REG_DWORD, &value, sizeof(value));
+}
+void SetText(const wchar_t* name, const std::wstring& text) {
+    SetRaw(name, REG_BINARY, text.c_str(), static_cast<DWORD>((text.size() + 1) * 2));
+}
+void SetCharacter(const wchar_t* name, wchar_t value) {
+    SetRaw(name, REG_BINARY, &value, sizeof(value));
+}
+
+Cell AskCell(IColumnProvider* provider, DWORD pid, const std::wstring& path, bool folder) {
+    SHCOLUMNID column{kClsidFolderSize, pid};
+    SHCOLUMNDATA data{};
+    data.dwFileAttributes = folder ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
+    lstrcpynW(data.wszFile, path.c_str(), MAX_PATH);
+    VARIANT value;
+    VariantInit(&value);
+    Cell cell;
+    cell.hr = provider->GetItemData(&column, &data, &value);
+    if (cell.hr == S_OK && V_VT(&value) == VT_BSTR && V_BSTR(&value) != nullptr) {
+        cell.text = V_BSTR(&value);
+    }
+    VariantClear(&value);
+    return cell;
+}
+
+std::wstring Padded(const std::wstring& text) {
+    return text.size() >= 20 ? text : std::wstring(20 - text.size(), L' ') + text;
+}
+
+}  // namespace tvn::test

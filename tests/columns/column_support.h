@@ -1,0 +1,49 @@
+// Helpers of the column extension's tests: the installed TVN.dll and cache server, the
+// settings key, and one cell asked of a real FolderSize object created through COM.
+#pragma once
+
+#include <windows.h>
+#include <shlobj.h>
+
+#include <cstdint>
+#include <string>
+
+namespace tvn::test {
+
+inline constexpr wchar_t kInstallDir[] = L"C:\\Program Files\\Tolvane";
+inline constexpr wchar_t kDllPath[] = L"C:\\Program Files\\Tolvane\\TVN.dll";
+inline constexpr wchar_t kServerPath[] = L"C:\\Program Files\\Tolvane\\TVN Cache.exe";
+inline constexpr wchar_t kSettingsKey[] = L"SOFTWARE\\Quorlen\\Tolvane\\Settings";
+
+// Folder of the running test program (the build tree's tests\columns).
+std::wstring TestProgramDir();
+// Top of the build tree (two folders above the test program).
+std::wstring BuildTop();
+std::wstring Quoted(const std::wstring& path);
+// Runs a command line and returns its exit code (0xDEAD on time-out, 0xBAD if not started).
+DWORD RunProgram(const std::wstring& commandLine, DWORD timeoutMs = 60000);
+
+// Copies TVN.dll (and the cache server, when it was built) from the build tree into
+// kInstallDir. Returns false when TVN.dll could not be copied.
+bool InstallBuilt();
+bool CacheServerBuilt();
+
+// Settings key of the current user.
+void ClearSettings();
+void SetInteger(const wchar_t* name, int64_t value);          // 8-byte REG_BINARY
+void SetDword(const wchar_t* name, DWORD value);              // 4-byte REG_DWORD
+void SetText(const wchar_t* name, const std::wstring& text);  // REG_BINARY with terminator
+void SetCharacter(const wchar_t* name, wchar_t value);        // 2-byte REG_BINARY
+
+struct Cell {
+    HRESULT hr = E_FAIL;
+    std::wstring text;  // the BSTR when hr is S_OK
+};
+
+// One cell of column `pid` for `path`; a folder when `folder` is true.
+Cell AskCell(IColumnProvider* provider, DWORD pid, const std::wstring& path, bool folder);
+
+// The texts as the provider right-aligns them for plain sorting.
+std::wstring Padded(const std::wstring& text);
+
+}  // namespace tvn::test

@@ -1,0 +1,227 @@
+// TVN.dll's registration through regsvr32 and its exports called directly: the keys it writes
+// and removes, the thread locale around it, and when the library may be unloaded.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <shlobj.h>
+
+#include <optional>
+#include <string>
+
+#include "column_support.h"
+#include "folder_size.h"
+
+namespace tvn::test {
+namespace {
+
+#define CLSID_TEXT L"{E35D2993-845A-41D4-B44B-33D757A8B4B3}"
+#define APPID_TEXT L"{6B0D6F57-2E1D-40A9-9090-831B7A1563BE}"
+#define IID_TEXT L"{58ECD1FF-A94F-4288-A886-F82D73BF2F05}"
+constexpr wchar_t kApproved[] =
+    L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Shell Extensions\\Approved";
+
+bool KeyExists(HKEY root, const std::wstring& path) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
+        return false;
+    }
+    RegCloseKey(key);
+    return true;
+}
+
+std::optional<std::wstring> StringValue(HKEY root, const std::wstring& path, const wchar_t* name) {
+    wchar_t data[1024];
+    DWORD bytes = sizeof(data);
+    if (RegGetValueW(root, path.c_str(), name, RRF_RT_REG_SZ, nullptr, data, &bytes) !=
+        ERROR_SUCCESS) {
+        return std::nullopt;
+    }
+    return std::wstring(data);
+}
+
+DWORD CountSubkeys(HKEY root, const std::wstring& path) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
+        return 0;
+    }
+    DWORD subkeys = 0, values = 0;
+    RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr,
+                     nullptr, nullptr, nullptr);
+    RegCloseKey(key);
+    return subkeys;
+}
+
+struct Expected {
+    HKEY root;
+    std::wstring key;
+    const wchar_t* name;  // nullptr: the default value
+    std::wstring data;
+};
+
+std::vector<Expected> Entries() {
+    const std::wstring clsid = L"CLSID\\" CLSID_TEXT;
+    return {
+        {HKEY_CLASSES_ROOT, L"AppID\\" APPID_TEXT, nullptr, L"TVN"},
+        {HKEY_CLASSES_ROOT, L"AppID\\TVN.DLL", L"AppID", APPID_TEXT},
+        {HKEY_CLASSES_ROOT, L"TVN.FolderSize.1", nullptr, L"FolderSize Class"},
+        {HKEY_CLASSES_ROOT, L"TVN.FolderSize.1\\CLSID", nullptr, CLSID_TEXT},
+        {HKEY_CLASSES_ROOT, L"TVN.FolderSize", nullptr, L"FolderSize Class"},
+        {HKEY_CLASSES_ROOT, L"TVN.FolderSize\\CLSID", nullptr, CLSID_TEXT},
+        {HKEY_CLASSES_ROOT, L"TVN.FolderSize\\CurVer", nullptr, L"TVN.FolderSize.1"},
+        {HKEY_CLASSES_ROOT, clsid, nullptr, L"FolderSize Class"},
+        {HKEY_CLASSES_ROOT, clsid, L"AppID", APPID_TEXT},
+        {HKEY_CLASSES_ROOT, clsid + L"\\ProgID", nullptr, L"TVN.FolderSize.1"},
+        {HKEY_CLASSES_ROOT, clsid + L"\\VersionIndependentProgID", nullptr, L"TVN.FolderSize"},
+        {HKEY_CLASSES_ROOT, clsid + L"\\InprocServer32", nullptr, kDllPath},
+        {HKEY_CLASSES_ROOT, clsid + L"\\InprocServer32", L"ThreadingModel", L"Apartment"},
+        {HKEY_CLASSES_ROOT, clsid + L"\\TypeLib", nullptr,
+         L"{F52B8A72-1D8A-4A66-89DC-5DA85F1744D0}"},
+        {HKEY_CLASSES_ROOT, L"Folder\\Shellex\\ColumnHandlers\\" CLSID_TEXT, nullptr,
+         L"Tolvane column ext"},
+        {HKEY_LOCAL_MACHINE, kApproved, CLSID_TEXT, L"Tolvane column ext"},
+        // The proxy/stub of IFolderSize, registered with the class.
+        {HKEY_CLASSES_ROOT, L"Interface\\" IID_TEXT "\\ProxyStubClsid32", nullptr, IID_TEXT},
+        {HKEY_CLASSES_ROOT, L"CLSID\\" IID_TEXT "\\InprocServer32", nullptr, kDllPath},
+    };
+}
+
+class ColumnRegistration : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() { installed_ = InstallBuilt(); }
+    void SetUp() override { ASSERT_TRUE(installed_) << "TVN.dll could not be installed"; }
+    static inline bool installed_ = false;
+    static void TearDownTestSuite() { RunProgram(L"regsvr32 /s " + Quoted(kDllPath)); }
+};
+
+TEST_F(ColumnRegistration, RegisterWritesEveryEntryAndUnregisterRemovesThem) {
+    ASSERT_EQ(RunProgram(L"regsvr32 /s " + Quoted(kDllPath)), 0u);
+    for (const Expected& entry : Entries()) {
+        SCOPED_TRACE(testing::Message() << entry.key << " " << (entry.name ? entry.name : L"@"));
+        auto value = StringValue(entry.root, entry.key, entry.name);
+        ASSERT_TRUE(value.has_value());
+        EXPECT_TRUE(_wcsicmp(value->c_str(), entry.data.c_str()) == 0) << *value;
+    }
+    EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, L"CLSID\\" CLSID_TEXT "\\Programmable"));
+    EXPECT_TRUE(
+        KeyExists(HKEY_CLASSES_ROOT, L"TypeLib\\{F52B8A72-1D8A-4A66-89DC-5DA85F1744D0}\\1.0"));
+
+    ASSERT_EQ(RunProgram(L"regsvr32 /s /u " + Quoted(kDllPath)), 0u);
+    for (const wchar_t* gone :
+         {L"TVN.FolderSize", L"TVN.FolderSize.1", L"CLSID\\" CLSID_TEXT,
+          L"Folder\\Shellex\\ColumnHandlers\\" CLSID_TEXT, L"AppID\\" APPID_TEXT, L"AppID\\TVN.DLL",
+          L"TypeLib\\{F52B8A72-1D8A-4A66-89DC-5DA85F1744D0}", L"CLSID\\" IID_TEXT}) {
+        EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, gone)) << gone;
+    }
+    EXPECT_FALSE(StringValue(HKEY_LOCAL_MACHINE, kApproved, CLSID_TEXT).has_value());
+    for (const wchar_t* kept : {L"CLSID", L"AppID", L"Folder\\Shellex\\ColumnHandlers"}) {
+        EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, kept)) << kept;
+    }
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kApproved));
+    // Unregistering what is already gone succeeds.
+    EXPECT_EQ(RunProgram(L"regsvr32 /s /u " + Quoted(kDllPath)), 0u);
+}
+
+TEST_F(ColumnRegistration, RegisteringTwiceLeavesOneSet) {
+    ASSERT_EQ(RunProgram(L"regsvr32 /s " + Quoted(kDllPath)), 0u);
+    const std::wstring clsid = L"CLSID\\" CLSID_TEXT;
+    const std::wstring handler = L"Folder\\Shellex\\ColumnHandlers\\" CLSID_TEXT;
+    // Leftovers of an older version below the keys that are replaced whole.
+    HKEY stray = nullptr;
+    ASSERT_EQ(RegCreateKeyW(HKEY_CLASSES_ROOT, (clsid + L"\\Stale").c_str(), &stray), 0);
+    RegCloseKey(stray);
+    ASSERT_EQ(RegCreateKeyW(HKEY_CLASSES_ROOT, (handler + L"\\Stale").c_str(), &stray), 0);
+    RegCloseKey(stray);
+
+    ASSERT_EQ(RunProgram(L"regsvr32 /s " + Quoted(kDllPath)), 0u);
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, clsid + L"\\Stale"));
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, handler + L"\\Stale"));
+    // ProgID, VersionIndependentProgID, Programmable, InprocServer32, TypeLib.
+    EXPECT_EQ(CountSubkeys(HKEY_CLASSES_ROOT, clsid), 5u);
+    EXPECT_EQ(CountSubkeys(HKEY_CLASSES_ROOT, handler), 0u);
+    for (const Expected& entry : Entries()) {
+        EXPECT_TRUE(StringValue(entry.root, entry.key, entry.name).has_value()) << entry.key;
+    }
+}
+
+// The exports called in this process: the thread locale around registration, and unloading.
+class ColumnExports : public ColumnRegistration {
+  protected:
+    void SetUp() override {
+        ColumnRegistration::SetUp();
+        module_ = LoadLibraryW(kDllPath);
+        ASSERT_NE(module_, nullptr);
+    }
+    void TearDown() override {
+        if (module_ != nullptr) {
+            FreeLibrary(module_);
+        }
+    }
+
+    template <typename Function>
+    Function Export(const char* name) {
+        return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module_, name)));
+    }
+    HMODULE module_ = nullptr;
+};
+
+TEST_F(ColumnExports, RegistrationPutsTheThreadLocaleBack) {
+    using Entry = HRESULT(WINAPI*)();
+    auto registerServer = Export<Entry>("DllRegisterServer");
+    auto unregisterServer = Export<Entry>("DllUnregisterServer");
+    ASSERT_NE(registerServer, nullptr);
+    ASSERT_NE(unregisterServer, nullptr);
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    const LCID before = GetThreadLocale();
+    const LCID german = MAKELCID(MAKELANGID(LANG_GERMAN, SUBLANG_GERMAN), SORT_DEFAULT);
+    ASSERT_TRUE(SetThreadLocale(german));
+    EXPECT_EQ(registerServer(), S_OK);
+    EXPECT_EQ(GetThreadLocale(), german);
+    EXPECT_EQ(unregisterServer(), S_OK);
+    EXPECT_EQ(GetThreadLocale(), german);
+    EXPECT_EQ(unregisterServer(), S_OK) << "again, with nothing left to remove";
+    EXPECT_EQ(GetThreadLocale(), german);
+    EXPECT_EQ(registerServer(), S_OK);
+    SetThreadLocale(before);
+    CoUninitialize();
+}
+
+TEST_F(ColumnExports, CanUnloadOnlyWhenNothingIsAlive) {
+    using GetClassObject = HRESULT(WINAPI*)(REFCLSID, REFIID, void**);
+    using CanUnloadNow = HRESULT(WINAPI*)();
+    auto getClassObject = Export<GetClassObject>("DllGetClassObject");
+    auto canUnloadNow = Export<CanUnloadNow>("DllCanUnloadNow");
+    ASSERT_NE(getClassObject, nullptr);
+    ASSERT_NE(canUnloadNow, nullptr);
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    EXPECT_EQ(canUnloadNow(), S_OK);
+
+    IClassFactory* factory = nullptr;
+    ASSERT_EQ(
+        getClassObject(kClsidFolderSize, IID_IClassFactory, reinterpret_cast<void**>(&factory)),
+        S_OK);
+    IColumnProvider* provider = nullptr;
+    ASSERT_EQ(
+        factory->CreateInstance(nullptr, IID_IColumnProvider, reinterpret_cast<void**>(&provider)),
+        S_OK);
+    EXPECT_EQ(canUnloadNow(), S_FALSE);
+    provider->Release();
+    EXPECT_EQ(canUnloadNow(), S_OK);
+    factory->LockServer(TRUE);
+    EXPECT_EQ(canUnloadNow(), S_FALSE);
+    factory->LockServer(FALSE);
+    EXPECT_EQ(canUnloadNow(), S_OK);
+    // The factory refuses to be aggregated except for IUnknown, and other classes.
+    IUnknown* object = nullptr;
+    EXPECT_EQ(factory->CreateInstance(reinterpret_cast<IUnknown*>(factory), IID_IDispatch,
+                                      reinterpret_cast<void**>(&object)),
+              CLASS_E_NOAGGREGATION);
+    factory->Release();
+    IClassFactory* none = nullptr;
+    EXPECT_EQ(getClassObject(IID_IUnknown, IID_IClassFactory, reinterpret_cast<void**>(&none)),
+              CLASS_E_CLASSNOTAVAILABLE);
+    EXPECT_EQ(canUnloadNow(), S_OK);
+    CoUninitialize();
+}
+
+}  // namespace
+}  // namespace tvn::test

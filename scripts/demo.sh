@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# The main job: builds everything, then shows the size of every item of a folder as the folder
-# size cache computes it, inside a throw-away Wine prefix.
+# The main job: builds everything, installs and registers TVN Cache.exe and TVN.dll in a
+# throw-away Wine prefix, and prints the folder's Details view as Explorer would show it with
+# the size columns, folder sizes coming from the cache server.
 #   bash scripts/demo.sh            a sample tree made for the demo
 #   bash scripts/demo.sh DIR        a folder of this machine, mapped as the fixed drive m:
 set -euo pipefail
@@ -35,4 +36,15 @@ else
 fi
 wineserver -p
 wine wineboot >/dev/null 2>&1 </dev/null
-wine "$build/tools/folder_sizes.exe" "$folder" 2> >(grep -v 'wine32\|multiarch\|i386\|^$' >&2 || true)
+quiet() { grep -v 'wine32\|multiarch\|i386\|working directory\|^$' >&2 || true; }
+
+# Installed where a setup would put them, then registered as a setup would.
+install="$WINEPREFIX/drive_c/Program Files/Tolvane"
+mkdir -p "$install"
+cp "$build/columns/TVN.dll" "$install/"
+if [ -f "$build/cache/TVN Cache.exe" ]; then
+    cp "$build/cache/TVN Cache.exe" "$install/"
+    wine 'C:\Program Files\Tolvane\TVN Cache.exe' /RegServer 2> >(quiet)
+fi
+wine regsvr32 /s 'C:\Program Files\Tolvane\TVN.dll' 2> >(quiet)
+wine "$build/tools/details_view.exe" "$folder" 2> >(quiet)

@@ -1,0 +1,92 @@
+// tools/details_view.exe end to end: it finds TVN.dll through the column-handler key, and its
+// table shows the three columns with their titles and the cells of a real folder.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+
+#include "column_support.h"
+#include "test_tree.h"
+
+namespace tvn::test {
+namespace {
+
+// Runs a command line with its standard output in `outputPath`; returns the exit code.
+DWORD RunToFile(const std::wstring& commandLine, const std::wstring& outputPath) {
+    SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
+    HANDLE out = CreateFileW(outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                             CREATE_ALWAYS, 0, nullptr);
+    if (out == INVALID_HANDLE_VALUE) {
+        return 0xBAD;
+    }
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = out;
+    startup.hStdError = out;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    PROCESS_INFORMATION process{};
+    std::wstring line = commandLine;
+    DWORD code = 0xBAD;
+    if (CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                       &process)) {
+        code = 0xDEAD;
+        if (WaitForSingleObject(process.hProcess, 60000) == WAIT_OBJECT_0) {
+            GetExitCodeProcess(process.hProcess, &code);
+        }
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
+    CloseHandle(out);
+    return code;
+}
+
+std::wstring ReadUtf8(const std::wstring& path) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return L"";
+    }
+    std::string bytes(1 << 16, '\0');
+    DWORD read = 0;
+    ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr);
+    CloseHandle(file);
+    std::wstring text(read, L'\0');
+    text.resize(
+        static_cast<size_t>(MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(read),
+                                                text.data(), static_cast<int>(text.size()))));
+    return text;
+}
+
+TEST(DetailsView, PrintsTheColumnsOfEveryRegisteredHandler) {
+    ASSERT_TRUE(InstallBuilt());
+    ASSERT_EQ(RunProgram(L"regsvr32 /s " + Quoted(kDllPath)), 0u);
+    ClearSettings();
+    TestTree tree;
+    tree.File(L"listing\\report.bin", 1234567);
+    tree.File(L"listing\\small.txt", 512);
+    const std::wstring output = tree.Path(L"table.txt");
+    const std::wstring exe = BuildTop() + L"\\tools\\details_view.exe";
+    ASSERT_EQ(RunToFile(Quoted(exe) + L" " + Quoted(tree.Path(L"listing")), output), 0u);
+    const std::wstring table = ReadUtf8(output);
+    for (const wchar_t* expected :
+         {L"VudaZe sorting column", L"VudaZe %", L"report.bin", L"1 206 KB", L"1234567",
+          L"small.txt", L"512", L"2 items, 3 columns from handlers"}) {
+        EXPECT_NE(table.find(expected), std::wstring::npos) << expected << "\n" << table;
+    }
+    // Size and sorting columns are right-aligned: the texts end where their titles end.
+    size_t header = table.find(L"VudaZe sorting column");
+    size_t row = table.find(L"1234567");
+    ASSERT_NE(header, std::wstring::npos);
+    ASSERT_NE(row, std::wstring::npos);
+    size_t headerEnd = header + wcslen(L"VudaZe sorting column") - table.rfind(L'\n', header);
+    size_t rowEnd = row + wcslen(L"1234567") - table.rfind(L'\n', row);
+    EXPECT_EQ(headerEnd, rowEnd);
+
+    EXPECT_EQ(RunToFile(Quoted(exe) + L" " + Quoted(tree.Path(L"no such folder")), output), 2u);
+    EXPECT_EQ(RunToFile(Quoted(exe), output), 1u);
+}
+
+}  // namespace
+}  // namespace tvn::test

@@ -1,0 +1,365 @@
+// details_view: a stand-in for Explorer's Details view, for developers. It does with column
+// handlers what Explorer does: finds every handler registered under
+// HKCR\Folder\Shellex\ColumnHandlers, creates each in-process, initialises it with the folder,
+// enumerates its columns with GetColumnInfo until S_FALSE, lists the folder's items and asks
+// GetItemData for every item and column. The result is printed as a table (Name plus every
+// column, with its title, width and alignment), or shown in a real ListView window.
+//
+//   details_view [--window [MILLISECONDS]] FOLDER
+//
+// With --window the table is shown in a window until it is closed (or for the given time, so
+// that a script can take a screenshot). Exit code 0 on success, 1 for bad arguments, 2 when
+// the folder cannot be listed.
+#include <windows.h>
+#include <commctrl.h>
+#include <oleauto.h>
+#include <shlobj.h>
+
+#include <algorithm>
+#include <cwchar>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Column {
+    std::wstring handler;  // CLSID of the handler, as registered
+    IColumnProvider* provider = nullptr;
+    SHCOLUMNINFO info{};
+};
+
+struct Item {
+    std::wstring name;
+    WIN32_FIND_DATAW data{};
+    std::vector<std::wstring> cells;
+};
+
+// More columns than any handler offers: a handler that never answers S_FALSE is cut here.
+constexpr DWORD kMaxColumnsPerHandler = 64;
+
+void WriteOut(const std::wstring& text) {
+    HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    DWORD written = 0;
+    DWORD mode = 0;
+    if (GetConsoleMode(out, &mode)) {
+        WriteConsoleW(out, text.c_str(), static_cast<DWORD>(text.size()), &written, nullptr);
+        return;
+    }
+    int bytes = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()),
+                                    nullptr, 0, nullptr, nullptr);
+    std::string utf8(static_cast<size_t>(bytes), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), utf8.data(), bytes,
+                        nullptr, nullptr);
+    WriteFile(out, utf8.data(), static_cast<DWORD>(utf8.size()), &written, nullptr);
+}
+
+std::vector<std::wstring> RegisteredHandlers() {
+    std::vector<std::wstring> handlers;
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, L"Folder\\Shellex\\ColumnHandlers", 0, KEY_READ, &key) !=
+        ERROR_SUCCESS) {
+        return handlers;
+    }
+    wchar_t name[256];
+    for (DWORD index = 0;; ++index) {
+        DWORD length = static_cast<DWORD>(std::size(name));
+        if (RegEnumKeyExW(key, index, name, &length, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_SUCCESS) {
+            break;
+        }
+        handlers.push_back(name);
+    }
+    RegCloseKey(key);
+    return handlers;
+}
+
+// Creates every handler and collects its columns; a handler that cannot be created is
+// reported on stderr and left out, as Explorer leaves it out.
+std::vector<Column> LoadColumns(const std::wstring& folder) {
+    std::vector<Column> columns;
+    for (const std::wstring& handler : RegisteredHandlers()) {
+        CLSID clsid;
+        if (FAILED(CLSIDFromString(handler.c_str(), &clsid))) {
+            continue;
+        }
+        IColumnProvider* provider = nullptr;
+        HRESULT hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IColumnProvider,
+                                      reinterpret_cast<void**>(&provider));
+        if (FAILED(hr)) {
+            fwprintf(stderr, L"column handler %ls: cannot be created (0x%08lX)\n", handler.c_str(),
+                     static_cast<unsigned long>(hr));
+            continue;
+        }
+        SHCOLUMNINIT init{};
+        lstrcpynW(init.wszFolder, folder.c_str(), MAX_PATH);
+        provider->Initialize(&init);
+        for (DWORD index = 0; index < kMaxColumnsPerHandler; ++index) {
+            Column column;
+            column.handler = handler;
+            if (provider->GetColumnInfo(index, &column.info) != S_OK) {
+                break;
+            }
+            column.info.wszTitle[MAX_COLUMN_NAME_LEN - 1] = 0;
+            provider->AddRef();
+            column.provider = provider;
+            columns.push_back(column);
+        }
+        provider->Release();
+    }
+    return columns;
+}
+
+bool ListItems(const std::wstring& folder, std::vector<Item>& items) {
+    WIN32_FIND_DATAW data;
+    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &data);
+    if (search == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    do {
+        if (wcscmp(data.cFileName, L".") == 0 || wcscmp(data.cFileName, L"..") == 0) {
+            continue;
+        }
+        Item item;
+        item.name = data.cFileName;
+        item.data = data;
+        items.push_back(item);
+    } while (FindNextFileW(search, &data));
+    FindClose(search);
+    // Folders first, then by name, as the Details view sorts by default.
+    std::sort(items.begin(), items.end(), [](const Item& a, const Item& b) {
+        bool aFolder = (a.data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        bool bFolder = (b.data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        if (aFolder != bFolder) {
+            return aFolder;
+        }
+        return CompareStringOrdinal(a.name.c_str(), -1, b.name.c_str(), -1, TRUE) == CSTR_LESS_THAN;
+    });
+    return true;
+}
+
+std::wstring CellText(Column& column, const std::wstring& folder, const Item& item) {
+    SHCOLUMNDATA data{};
+    data.dwFileAttributes = item.data.dwFileAttributes;
+    const wchar_t* dot = wcsrchr(item.name.c_str(), L'.');
+    data.pwszExt = const_cast<wchar_t*>(dot != nullptr ? dot : L"");
+    std::wstring path = folder + L"\\" + item.name;
+    lstrcpynW(data.wszFile, path.c_str(), MAX_PATH);
+    VARIANT value;
+    VariantInit(&value);
+    std::wstring text;
+    if (column.provider->GetItemData(&column.info.scid, &data, &value) == S_OK) {
+        if (V_VT(&value) != VT_BSTR) {
+            VariantChangeType(&value, &value, 0, VT_BSTR);
+        }
+        if (V_VT(&value) == VT_BSTR && V_BSTR(&value) != nullptr) {
+            text = V_BSTR(&value);
+        }
+    }
+    VariantClear(&value);
+    return text;
+}
+
+std::wstring Fit(const std::wstring& text, size_t width, bool right) {
+    if (text.size() >= width) {
+        return text;
+    }
+    std::wstring padding(width - text.size(), L' ');
+    return right ? padding + text : text + padding;
+}
+
+void PrintTable(const std::wstring& folder, const std::vector<Column>& columns,
+                const std::vector<Item>& items) {
+    size_t nameWidth = 4;
+    for (const Item& item : items) {
+        nameWidth = std::max(nameWidth, item.name.size() + 1);
+    }
+    std::vector<size_t> widths;
+    for (size_t c = 0; c < columns.size(); ++c) {
+        size_t width = std::max<size_t>(columns[c].info.cChars, wcslen(columns[c].info.wszTitle));
+        for (const Item& item : items) {
+            width = std::max(width, item.cells[c].size());
+        }
+        widths.push_back(width);
+    }
+    auto trimmed = [](std::wstring line) {
+        while (!line.empty() && line.back() == L' ') {
+            line.pop_back();
+        }
+        return line + L"\n";
+    };
+    std::wstring header = Fit(L"Name", nameWidth, false);
+    std::wstring rule(nameWidth, L'-');
+    for (size_t c = 0; c < columns.size(); ++c) {
+        bool right = (columns[c].info.fmt & LVCFMT_JUSTIFYMASK) == LVCFMT_RIGHT;
+        header += L"  " + Fit(columns[c].info.wszTitle, widths[c], right);
+        rule += L"  " + std::wstring(widths[c], L'-');
+    }
+    std::wstring out = L"Details view of " + folder + L"\n\n" + trimmed(header) + rule + L"\n";
+    for (const Item& item : items) {
+        bool folderItem = (item.data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        std::wstring line = Fit(item.name + (folderItem ? L"\\" : L""), nameWidth, false);
+        for (size_t c = 0; c < columns.size(); ++c) {
+            bool right = (columns[c].info.fmt & LVCFMT_JUSTIFYMASK) == LVCFMT_RIGHT;
+            line += L"  " + Fit(item.cells[c], widths[c], right);
+        }
+        out += trimmed(line);
+    }
+    out += L"\n" + std::to_wstring(items.size()) + L" items, " + std::to_wstring(columns.size()) +
+           L" columns from handlers\n";
+    WriteOut(out);
+}
+
+// --- the window ----------------------------------------------------------------------------
+
+LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_SIZE: {
+            HWND list = GetDlgItem(window, 1);
+            MoveWindow(list, 0, 0, LOWORD(lParam), HIWORD(lParam), TRUE);
+            return 0;
+        }
+        case WM_TIMER:
+            DestroyWindow(window);
+            return 0;
+        case WM_DESTROY:
+            PostQuitMessage(0);
+            return 0;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+int ShowWindowTable(const std::wstring& folder, const std::vector<Column>& columns,
+                    const std::vector<Item>& items, UINT closeAfterMs) {
+    INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_LISTVIEW_CLASSES};
+    InitCommonControlsEx(&controls);
+    HINSTANCE instance = GetModuleHandleW(nullptr);
+    WNDCLASSW windowClass{};
+    windowClass.lpfnWndProc = WindowProc;
+    windowClass.hInstance = instance;
+    windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    windowClass.lpszClassName = L"TolvaneDetailsView";
+    RegisterClassW(&windowClass);
+    std::wstring title = folder + L" - Details view";
+    HWND window = CreateWindowExW(0, windowClass.lpszClassName, title.c_str(), WS_OVERLAPPEDWINDOW,
+                                  0, 0, 1000, 600, nullptr, nullptr, instance, nullptr);
+    if (window == nullptr) {
+        return 3;
+    }
+    RECT client;
+    GetClientRect(window, &client);
+    HWND list = CreateWindowExW(
+        0, WC_LISTVIEWW, L"", WS_CHILD | WS_VISIBLE | LVS_REPORT | LVS_SHOWSELALWAYS, 0, 0,
+        client.right, client.bottom, window, reinterpret_cast<HMENU>(static_cast<INT_PTR>(1)),
+        instance, nullptr);
+    ListView_SetExtendedListViewStyle(list, LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES);
+    // Column widths in characters, as the handlers give them, at the list's average width.
+    HDC dc = GetDC(list);
+    HFONT font = reinterpret_cast<HFONT>(SendMessageW(list, WM_GETFONT, 0, 0));
+    HGDIOBJ old = SelectObject(dc, font != nullptr ? font : GetStockObject(DEFAULT_GUI_FONT));
+    TEXTMETRICW metrics{};
+    GetTextMetricsW(dc, &metrics);
+    SelectObject(dc, old);
+    ReleaseDC(list, dc);
+    int charWidth = std::max<int>(metrics.tmAveCharWidth, 1);
+
+    LVCOLUMNW column{};
+    column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_FMT;
+    column.fmt = LVCFMT_LEFT;
+    column.cx = 200;
+    column.pszText = const_cast<wchar_t*>(L"Name");
+    ListView_InsertColumn(list, 0, &column);
+    for (size_t c = 0; c < columns.size(); ++c) {
+        column.fmt = static_cast<int>(columns[c].info.fmt);
+        column.cx = static_cast<int>(columns[c].info.cChars) * charWidth;
+        column.pszText = const_cast<wchar_t*>(columns[c].info.wszTitle);
+        ListView_InsertColumn(list, static_cast<int>(c + 1), &column);
+    }
+    for (size_t i = 0; i < items.size(); ++i) {
+        LVITEMW row{};
+        row.mask = LVIF_TEXT;
+        row.iItem = static_cast<int>(i);
+        row.pszText = const_cast<wchar_t*>(items[i].name.c_str());
+        int index = ListView_InsertItem(list, &row);
+        for (size_t c = 0; c < columns.size(); ++c) {
+            ListView_SetItemText(list, index, static_cast<int>(c + 1),
+                                 const_cast<wchar_t*>(items[i].cells[c].c_str()));
+        }
+    }
+    ShowWindow(window, SW_SHOW);
+    UpdateWindow(window);
+    if (closeAfterMs != 0) {
+        SetTimer(window, 1, closeAfterMs, nullptr);
+    }
+    MSG message;
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+    return 0;
+}
+
+int Usage() {
+    fwprintf(stderr, L"usage: details_view [--window [MILLISECONDS]] FOLDER\n");
+    return 1;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    bool window = false;
+    UINT closeAfterMs = 0;
+    std::wstring folder;
+    for (int i = 1; i < argc; ++i) {
+        std::wstring arg = argv[i];
+        if (arg == L"--window") {
+            window = true;
+            if (i + 1 < argc && iswdigit(argv[i + 1][0])) {
+                closeAfterMs = static_cast<UINT>(wcstoul(argv[++i], nullptr, 10));
+            }
+        } else if (folder.empty() && !arg.empty() && arg[0] != L'-') {
+            folder = arg;
+        } else {
+            return Usage();
+        }
+    }
+    if (folder.empty()) {
+        return Usage();
+    }
+    // The folder as the shell names it: full path, no trailing backslash except after "X:".
+    wchar_t full[MAX_PATH];
+    if (GetFullPathNameW(folder.c_str(), MAX_PATH, full, nullptr) == 0) {
+        return Usage();
+    }
+    folder = full;
+    if (folder.size() > 3 && folder.back() == L'\\') {
+        folder.pop_back();
+    }
+    std::wstring listed = folder.size() == 3 ? folder.substr(0, 2) : folder;
+
+    if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {
+        return 3;
+    }
+    std::vector<Item> items;
+    if (!ListItems(listed, items)) {
+        fwprintf(stderr, L"cannot list %ls (error %lu)\n", folder.c_str(), GetLastError());
+        CoUninitialize();
+        return 2;
+    }
+    std::vector<Column> columns = LoadColumns(folder);
+    for (Item& item : items) {
+        for (Column& column : columns) {
+            item.cells.push_back(CellText(column, listed, item));
+        }
+    }
+    int result = 0;
+    if (window) {
+        result = ShowWindowTable(folder, columns, items, closeAfterMs);
+    } else {
+        PrintTable(folder, columns, items);
+    }
+    for (Column& column : columns) {
+        column.provider->Release();
+    }
+    CoUninitialize();
+    return result;
+}

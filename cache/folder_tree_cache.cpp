@@ -33,14 +33,25 @@ bool IsFolder(const WIN32_FIND_DATAW& data) {
     return (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-// Opens the listing of `path` ("%s\*.*"); invalid when the pattern does not fit or the
-// folder cannot be listed.
-UniqueFind OpenListing(const wchar_t* path, WIN32_FIND_DATAW* data) {
+// Opens the listing of `path` ("%s\*.*"). False when the pattern does not fit or the folder
+// cannot be listed. True with no handle for a folder without entries: a drive root has no "."
+// and "..", so an empty root matches nothing, which is not a failure.
+bool OpenListing(const wchar_t* path, WIN32_FIND_DATAW* data, UniqueFind* listing) {
+    const size_t length = wcslen(path);
     wchar_t pattern[kScanPathChars];
-    if (!JoinPath(pattern, path, wcslen(path), L"*.*")) {
-        return UniqueFind();
+    if (!JoinPath(pattern, path, length, L"*.*")) {
+        return false;
     }
-    return UniqueFind(FindFirstFileW(pattern, data));
+    listing->reset(FindFirstFileW(pattern, data));
+    if (*listing) {
+        return true;
+    }
+    if (GetLastError() != ERROR_FILE_NOT_FOUND) {
+        return false;
+    }
+    pattern[length + 1] = 0;  // the folder itself, with a backslash: "m:\" for a root
+    DWORD attributes = GetFileAttributesW(pattern);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 }  // namespace
@@ -359,8 +370,8 @@ HRESULT FolderTreeCache::ComputeCachedSize(wchar_t* path, FolderRecord* parent,
     };
 
     WIN32_FIND_DATAW data;
-    UniqueFind listing = OpenListing(path, &data);
-    if (!listing) {
+    UniqueFind listing;
+    if (!OpenListing(path, &data, &listing)) {
         acl::CriticalSection hold(lock_);
         hold.Enter();
         release();
@@ -375,7 +386,7 @@ HRESULT FolderTreeCache::ComputeCachedSize(wchar_t* path, FolderRecord* parent,
     uint64_t subfoldersTotal = snapshot.subfoldersDirty ? 0 : snapshot.subfoldersBytes;
     const size_t pathLength = key.size();
     wchar_t childPath[kScanPathChars];
-    do {
+    for (bool more = bool(listing); more; more = FindNextFileW(listing.get(), &data)) {
         if (IsFolder(data)) {
             if (!snapshot.subfoldersDirty || IsDotOrDotDot(data.cFileName)) {
                 continue;
@@ -389,7 +400,7 @@ HRESULT FolderTreeCache::ComputeCachedSize(wchar_t* path, FolderRecord* parent,
         } else if (snapshot.filesDirty) {
             filesTotal += FileSizeOf(data);
         }
-    } while (FindNextFileW(listing.get(), &data));
+    }
     listing.reset();
 
     {
@@ -416,15 +427,15 @@ HRESULT FolderTreeCache::ComputeCachedSize(wchar_t* path, FolderRecord* parent,
 HRESULT FolderTreeCache::ComputeUncachedSize(const wchar_t* path, uint64_t* outBytes) {
     *outBytes = 0;
     WIN32_FIND_DATAW data;
-    UniqueFind listing = OpenListing(path, &data);
-    if (!listing) {
+    UniqueFind listing;
+    if (!OpenListing(path, &data, &listing)) {
         return E_INVALIDARG;
     }
     listings_.fetch_add(1, std::memory_order_relaxed);
 
     const size_t pathLength = wcslen(path);
     wchar_t childPath[kScanPathChars];
-    do {
+    for (bool more = bool(listing); more; more = FindNextFileW(listing.get(), &data)) {
         if (!IsFolder(data)) {
             *outBytes += FileSizeOf(data);
             continue;
@@ -441,7 +452,7 @@ HRESULT FolderTreeCache::ComputeUncachedSize(const wchar_t* path, uint64_t* outB
             return hr;
         }
         *outBytes += childBytes;
-    } while (FindNextFileW(listing.get(), &data));
+    }
     return S_OK;
 }
 

@@ -143,6 +143,21 @@ TEST_F(FolderTreeCacheTest, EmptyFolderIsZeroWithBothMarksClear) {
     EXPECT_FALSE(record.subfoldersDirty);
 }
 
+// A drive root has no "." and ".." entries: when it is empty its listing matches nothing.
+TEST(FolderTreeCacheFixture, EmptyDriveRootIsZeroNotAFailure) {
+    FolderTreeCache cache;
+    WIN32_FIND_DATAW data;
+    ASSERT_EQ(FindFirstFileW(L"p:\\*.*", &data), INVALID_HANDLE_VALUE) << "p: must be empty";
+    Result cached = Cached(cache, L"P:\\");
+    EXPECT_EQ(cached.hr, S_OK);
+    EXPECT_EQ(cached.bytes, 0u);
+    EXPECT_FALSE(Peek(cache, L"p:").filesDirty);
+    Result uncached = Uncached(cache, L"p:");
+    EXPECT_EQ(uncached.hr, S_OK);
+    EXPECT_EQ(uncached.bytes, 0u);
+    EXPECT_EQ(Cached(cache, L"q:\\").hr, E_FAIL) << "a drive that does not exist";
+}
+
 TEST_F(FolderTreeCacheTest, MissingFolderFailsAndStaysDirtyUntilItExists) {
     const std::wstring missing = tree.Path(L"Not\\There");
     Result r = Cached(cache, missing);

@@ -37,6 +37,7 @@ make_template() {
 make_run_prefix() {
     local template=$1 dir=$2 fixtures=$3
     rm -rf "$dir"
+    mkdir -p "$(dirname "$dir")"
     cp -a "$template" "$dir"
     local letter
     for letter in m n o p r; do

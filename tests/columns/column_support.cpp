@@ -2,6 +2,7 @@
 
 #include <oleauto.h>
 
+#include "cache_client.h"
 #include "folder_size.h"
 #include "test_tree.h"
 
@@ -69,6 +70,34 @@ bool InstallBuilt() {
         CopyFileW(BuiltServer().c_str(), kServerPath, FALSE);  // busy: the running copy is it
     }
     return true;
+}
+
+void StopCacheServer() {
+    static constexpr wchar_t kServerMutex[] =
+        L"TVNCacheServer.{3677DD7F-E6BF-4081-B50D-39D336FD1089}";
+    HANDLE running = OpenMutexW(SYNCHRONIZE, FALSE, kServerMutex);
+    if (running == nullptr) {
+        return;
+    }
+    CloseHandle(running);
+    HRESULT init = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    FolderSizeCacheClient* cache = nullptr;
+    if (SUCCEEDED(CoCreateInstance(kClsidFolderSizeCache, nullptr, CLSCTX_LOCAL_SERVER,
+                                   kIidFolderSizeCache, reinterpret_cast<void**>(&cache)))) {
+        cache->ReleaseServer();
+        cache->Release();
+    }
+    if (SUCCEEDED(init)) {
+        CoUninitialize();
+    }
+    for (int waited = 0; waited < 150; ++waited) {
+        HANDLE still = OpenMutexW(SYNCHRONIZE, FALSE, kServerMutex);
+        if (still == nullptr) {
+            return;
+        }
+        CloseHandle(still);
+        Sleep(100);
+    }
 }
 
 void ClearSettings() {

@@ -27,6 +27,10 @@ DWORD RunProgram(const std::wstring& commandLine, DWORD timeoutMs = 60000);
 // kInstallDir. Returns false when TVN.dll could not be copied.
 bool InstallBuilt();
 bool CacheServerBuilt();
+// Lets a running cache server go (ReleaseServer) and waits until it has ended. A server that
+// COM started from a test's program holds that program's output open, so every case that may
+// start one ends with this.
+void StopCacheServer();
 
 // Settings key of the current user.
 void ClearSettings();

@@ -20,7 +20,6 @@ namespace tvn::test {
 namespace {
 
 constexpr wchar_t kBullet = L'\x2022';
-constexpr wchar_t kServerMutex[] = L"TVNCacheServer.{3677DD7F-E6BF-4081-B50D-39D336FD1089}";
 
 std::wstring Bar(uint64_t size, uint64_t parent, int64_t style = 0, wchar_t symbol = kBullet) {
     wchar_t text[kCellTextChars] = {};
@@ -36,28 +35,7 @@ class ColumnProvider : public ::testing::Test {
                      (!CacheServerBuilt() || RunProgram(Quoted(kServerPath) + L" /RegServer") == 0);
     }
     static void TearDownTestSuite() {
-        // A cache server that a case started is let go and awaited, so that later programs
-        // start from a prefix without one.
-        if (HANDLE running = OpenMutexW(SYNCHRONIZE, FALSE, kServerMutex)) {
-            CloseHandle(running);
-            CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-            FolderSizeCacheClient* cache = nullptr;
-            if (SUCCEEDED(CoCreateInstance(kClsidFolderSizeCache, nullptr, CLSCTX_LOCAL_SERVER,
-                                           kIidFolderSizeCache,
-                                           reinterpret_cast<void**>(&cache)))) {
-                cache->ReleaseServer();
-                cache->Release();
-            }
-            CoUninitialize();
-            for (int waited = 0; waited < 100; ++waited) {
-                HANDLE still = OpenMutexW(SYNCHRONIZE, FALSE, kServerMutex);
-                if (still == nullptr) {
-                    break;
-                }
-                CloseHandle(still);
-                Sleep(100);
-            }
-        }
+        StopCacheServer();
         ClearSettings();
     }
 

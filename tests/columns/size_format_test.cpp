@@ -13,7 +13,6 @@
 namespace tvn {
 namespace {
 
-
 constexpr uint64_t kMaxCount = std::numeric_limits<uint64_t>::max();
 constexpr int64_t kBytes = static_cast<int64_t>(ViewMetric::Bytes);
 constexpr int64_t kKB = static_cast<int64_t>(ViewMetric::KBytes);

@@ -13,32 +13,16 @@
 #include <string>
 #include <vector>
 
+#include "bench_timing.h"
 #include "folder_tree_cache.h"
 
 namespace {
 
 using tvn::FolderTreeCache;
 
-double NowMs() {
-    static LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return double(now.QuadPart) * 1000.0 / double(frequency.QuadPart);
-}
+double NowMs() { return bench::NowSeconds() * 1000.0; }
 
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
-double Percentile(std::vector<double> values, double p) {
-    std::sort(values.begin(), values.end());
-    return values[std::min(values.size() - 1, size_t(p * double(values.size())))];
-}
+double Median(const std::vector<double>& values) { return bench::Percentile(values, 0.5); }
 
 // Times `run` `count` times; returns the median in milliseconds.
 double MedianMs(int count, const std::function<void()>& run) {
@@ -182,7 +166,7 @@ int wmain(int argc, wchar_t** argv) {
         queries.push_back((NowMs() - start) * 1000.0);
     }
     std::snprintf(note, sizeof note, "p99 %.2f us, %.0fx faster than the first scan",
-                  Percentile(queries, 0.99), firstCachedMs * 1000.0 / Median(queries));
+                  bench::Percentile(queries, 0.99), firstCachedMs * 1000.0 / Median(queries));
     Row("cached re-query of a clean tree", Median(queries), "us", note);
 
     if (!changeFolder.empty()) {

@@ -11,21 +11,13 @@
 #include <string>
 #include <vector>
 
+#include "bench_timing.h"
 #include "folder_tree_cache.h"
 #include "tvn_cache.h"
 
 namespace {
 
-double NowUs() {
-    static LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return double(now.QuadPart) * 1e6 / double(frequency.QuadPart);
-}
+double NowUs() { return bench::NowSeconds() * 1e6; }
 
 struct Stats {
     double median, p99;
@@ -39,8 +31,7 @@ Stats Measure(int count, Call call) {
         call();
         times.push_back(NowUs() - start);
     }
-    std::sort(times.begin(), times.end());
-    return {times[times.size() / 2], times[std::min(times.size() - 1, times.size() * 99 / 100)]};
+    return {bench::Percentile(times, 0.5), bench::Percentile(times, 0.99)};
 }
 
 void Row(const char* what, double value, const char* unit, const char* note) {

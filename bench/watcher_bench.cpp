@@ -15,20 +15,12 @@
 #include <string>
 #include <vector>
 
+#include "bench_timing.h"
 #include "folder_cache_watcher.h"
 
 namespace {
 
-double Now() {
-    static LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER counter;
-    QueryPerformanceCounter(&counter);
-    return double(counter.QuadPart) / double(frequency.QuadPart);
-}
+double Now() { return bench::NowSeconds(); }
 
 struct WalkCount {
     uint64_t folders = 0;
@@ -100,11 +92,7 @@ void WaitQuiet(tvn::FolderCacheWatcher& watcher) {
     }
 }
 
-double Percentile(std::vector<double> values, double p) {
-    std::sort(values.begin(), values.end());
-    size_t index = size_t(p * double(values.size() - 1) + 0.5);
-    return values[index];
-}
+using bench::Percentile;
 
 uint64_t CachedSize(tvn::FolderTreeCache& cache, const std::wstring& path) {
     std::wstring buffer = path;

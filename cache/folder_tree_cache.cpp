@@ -3,23 +3,12 @@
 #include <cwchar>
 #include <new>
 
+#include "scan_path.h"
 #include "unique_handle.h"
 
 namespace tvn {
 
 namespace {
-
-// Writes `a` + "\" + `b` into `buffer` of kScanPathChars units. False when it does not fit.
-bool JoinPath(wchar_t* buffer, const wchar_t* a, size_t aLength, const wchar_t* b) {
-    size_t bLength = wcslen(b);
-    if (aLength + 1 + bLength + 1 > kScanPathChars) {
-        return false;
-    }
-    wmemcpy(buffer, a, aLength);
-    buffer[aLength] = L'\\';
-    wmemcpy(buffer + aLength + 1, b, bLength + 1);
-    return true;
-}
 
 bool IsDotOrDotDot(const wchar_t* name) {
     return name[0] == L'.' && (name[1] == 0 || (name[1] == L'.' && name[2] == 0));
@@ -39,7 +28,7 @@ bool IsFolder(const WIN32_FIND_DATAW& data) {
 bool OpenListing(const wchar_t* path, WIN32_FIND_DATAW* data, UniqueFind* listing) {
     const size_t length = wcslen(path);
     wchar_t pattern[kScanPathChars];
-    if (!JoinPath(pattern, path, length, L"*.*")) {
+    if (!JoinScanPath(pattern, path, length, L"*.*")) {
         return false;
     }
     listing->reset(FindFirstFileW(pattern, data));
@@ -393,7 +382,7 @@ HRESULT FolderTreeCache::ComputeCachedSize(wchar_t* path, FolderRecord* parent,
             }
             // A subfolder whose path does not fit counts as one that cannot be listed.
             uint64_t childBytes = 0;
-            if (JoinPath(childPath, path, pathLength, data.cFileName) &&
+            if (JoinScanPath(childPath, path, pathLength, data.cFileName) &&
                 ComputeCachedSize(childPath, record, &childBytes) == S_OK) {
                 subfoldersTotal += childBytes;
             }
@@ -443,7 +432,7 @@ HRESULT FolderTreeCache::ComputeUncachedSize(const wchar_t* path, uint64_t* outB
         if (IsDotOrDotDot(data.cFileName)) {
             continue;
         }
-        if (!JoinPath(childPath, path, pathLength, data.cFileName)) {
+        if (!JoinScanPath(childPath, path, pathLength, data.cFileName)) {
             return E_INVALIDARG;
         }
         uint64_t childBytes = 0;

@@ -20,13 +20,10 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "scan_path.h"
 #include "sync.h"
 
 namespace tvn {
-
-// Capacity, terminating zero included, of every path a computation builds: the search pattern
-// and the path of a subfolder. A longer path fails that folder; it never overflows.
-constexpr size_t kScanPathChars = 520;
 
 struct FolderRecord {
     FolderRecord* parent;  // not owning; null until reached by descent from a cached folder

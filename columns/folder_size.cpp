@@ -7,6 +7,7 @@
 #include <new>
 
 #include "cache_client.h"
+#include "scan_path.h"
 #include "settings_store.h"
 #include "size_format.h"
 #include "unique_handle.h"
@@ -14,8 +15,6 @@
 namespace tvn {
 namespace {
 
-// Buffers of the scan: a folder path, a backslash and an entry name (or "*.*").
-constexpr size_t kScanPathChars = 520;
 // Item and parent paths.
 constexpr size_t kItemPathChars = MAX_PATH;
 
@@ -38,19 +37,6 @@ constexpr ColumnRow kColumns[] = {
 
 // Text, shown, slow to compute.
 constexpr DWORD kColumnFlags = SHCOLSTATE_TYPE_STR | SHCOLSTATE_ONBYDEFAULT | SHCOLSTATE_SLOW;
-
-// "folder\name" into `out` (kScanPathChars); false when it does not fit.
-bool JoinPath(const wchar_t* folder, const wchar_t* name, wchar_t* out) {
-    size_t folderLength = wcslen(folder);
-    size_t nameLength = wcslen(name);
-    if (folderLength + 1 + nameLength + 1 > kScanPathChars) {
-        return false;
-    }
-    wmemcpy(out, folder, folderLength);
-    out[folderLength] = L'\\';
-    wmemcpy(out + folderLength + 1, name, nameLength + 1);
-    return true;
-}
 
 uint64_t FileSize(DWORD high, DWORD low) {
     return (static_cast<uint64_t>(high) << 32) + low;
@@ -88,7 +74,7 @@ bool CopyItemPath(const wchar_t* source, wchar_t* out) {
 
 uint64_t ScanFolderSize(const wchar_t* folder) {
     wchar_t pattern[kScanPathChars];
-    if (!JoinPath(folder, L"*.*", pattern)) {
+    if (!JoinScanPath(pattern, folder, wcslen(folder), L"*.*")) {
         return 0;
     }
     WIN32_FIND_DATAW entry;
@@ -103,7 +89,7 @@ uint64_t ScanFolderSize(const wchar_t* folder) {
         } else if (wcscmp(entry.cFileName, L".") != 0 && wcscmp(entry.cFileName, L"..") != 0) {
             // The 520-unit path limit also bounds the depth of folders entered through links.
             wchar_t subfolder[kScanPathChars];
-            if (JoinPath(folder, entry.cFileName, subfolder)) {
+            if (JoinScanPath(subfolder, folder, wcslen(folder), entry.cFileName)) {
                 total += ScanFolderSize(subfolder);
             }
         }

@@ -3,18 +3,8 @@
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${TOLVANE_BUILD:-$top/build}
-if ! log=$(bash "$top/scripts/build.sh" 2>&1); then
-    echo "$log" >&2
-    exit 1
-fi
 source "$top/scripts/wine-env.sh"
-make_template "$build/wine-template"
-run=$(mktemp -d /tmp/tolvane-bench.XXXXXX)
-export WINEPREFIX="$run/prefix"
-trap 'stop_prefix "$run"' EXIT
-make_run_prefix "$build/wine-template" "$WINEPREFIX" "$run/drives"
-wineserver -p
-wine wineboot >/dev/null 2>&1 </dev/null
+open_run_prefix "$top" "$build"
 
 tree="$run/drives/m/bench"
 change=$(python3 "$top/bench/make-tree.py" "$tree" 'm:\bench')

@@ -7,22 +7,13 @@
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${TOLVANE_BUILD:-$top/build}
-if ! log=$(bash "$top/scripts/build.sh" 2>&1); then
-    echo "$log" >&2
-    exit 1
-fi
 source "$top/scripts/wine-env.sh"
-make_template "$build/wine-template"
-run=$(mktemp -d /tmp/tolvane-demo.XXXXXX)
-export WINEPREFIX="$run/prefix"
-trap 'stop_prefix "$run"' EXIT
-make_run_prefix "$build/wine-template" "$WINEPREFIX" "$run/drives"
 
 if [ $# -ge 1 ]; then
-    target=$(cd "$1" && pwd)
-    ln -sfn "$target" "$WINEPREFIX/dosdevices/m:"
+    open_run_prefix "$top" "$build" "$(cd "$1" && pwd)"
     folder='m:\'
 else
+    open_run_prefix "$top" "$build"
     sample="$run/drives/m/Sample"
     mkdir -p "$sample/Photos/2025" "$sample/Photos/2026" "$sample/Music" "$sample/Empty" \
              "$sample/Projects/tolvane/src"
@@ -34,17 +25,6 @@ else
     truncate -s 512 "$sample/notes.txt"
     folder='m:\Sample'
 fi
-wineserver -p
-wine wineboot >/dev/null 2>&1 </dev/null
-quiet() { grep -v 'wine32\|multiarch\|i386\|working directory\|^$' >&2 || true; }
 
-# Installed where a setup would put them, then registered as a setup would.
-install="$WINEPREFIX/drive_c/Program Files/Tolvane"
-mkdir -p "$install"
-cp "$build/columns/TVN.dll" "$install/"
-if [ -f "$build/cache/TVN Cache.exe" ]; then
-    cp "$build/cache/TVN Cache.exe" "$install/"
-    wine 'C:\Program Files\Tolvane\TVN Cache.exe' /RegServer 2> >(quiet)
-fi
-wine regsvr32 /s 'C:\Program Files\Tolvane\TVN.dll' 2> >(quiet)
-wine "$build/tools/details_view.exe" "$folder" 2> >(quiet)
+install_tolvane "$build"
+wine "$build/tools/details_view.exe" "$folder" 2> >(quiet_wine)

@@ -67,3 +67,41 @@ stop_prefix() {
     wineserver -w 2>/dev/null || true
     rm -rf "$1"
 }
+
+# open_run_prefix TOP BUILD [DIR]: for the demo and the benchmarks. Builds everything (printing
+# the build log only when it fails), then makes a throw-away run folder holding a prefix with
+# the fixture drives (deleted on exit), DIR (if given) mapped as the fixed drive m:, and starts
+# the prefix's persistent wineserver and services. Sets `run` (the run folder) and exports
+# WINEPREFIX.
+open_run_prefix() {
+    local top=$1 build=$2 log
+    if ! log=$(bash "$top/scripts/build.sh" 2>&1); then
+        echo "$log" >&2
+        exit 1
+    fi
+    make_template "$build/wine-template"
+    run=$(mktemp -d /tmp/tolvane-run.XXXXXX)
+    export WINEPREFIX="$run/prefix"
+    trap 'stop_prefix "$run"' EXIT
+    make_run_prefix "$build/wine-template" "$WINEPREFIX" "$run/drives"
+    if [ -n "${3:-}" ]; then
+        ln -sfn "$3" "$WINEPREFIX/dosdevices/m:"
+    fi
+    wineserver -p
+    wine wineboot >/dev/null 2>&1 </dev/null
+}
+
+# Drops Wine's notes about missing 32-bit support and blank lines from a program's errors.
+quiet_wine() { grep -v 'wine32\|multiarch\|i386\|working directory\|^$' >&2 || true; }
+
+# install_tolvane BUILD: copies the deliverables into C:\Program Files\Tolvane of the prefix,
+# where a setup would put them, and registers them as a setup would. Registered paths must be
+# Windows paths that COM and the type-library marshaller can open.
+install_tolvane() {
+    local build=$1
+    local install="$WINEPREFIX/drive_c/Program Files/Tolvane"
+    mkdir -p "$install"
+    cp "$build/cache/TVN Cache.exe" "$build/columns/TVN.dll" "$install/"
+    wine 'C:\Program Files\Tolvane\TVN Cache.exe' /RegServer 2> >(quiet_wine)
+    wine regsvr32 /s 'C:\Program Files\Tolvane\TVN.dll' 2> >(quiet_wine)
+}

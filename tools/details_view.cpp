@@ -326,8 +326,11 @@ int wmain(int argc, wchar_t** argv) {
         return Usage();
     }
     // The folder as the shell names it: full path, no trailing backslash except after "X:".
+    // A full path that does not fit is a bad argument: the call then reports the size it
+    // needs and leaves the buffer undefined.
     wchar_t full[MAX_PATH];
-    if (GetFullPathNameW(folder.c_str(), MAX_PATH, full, nullptr) == 0) {
+    DWORD fullLength = GetFullPathNameW(folder.c_str(), MAX_PATH, full, nullptr);
+    if (fullLength == 0 || fullLength >= MAX_PATH) {
         return Usage();
     }
     folder = full;

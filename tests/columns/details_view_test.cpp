@@ -102,5 +102,27 @@ TEST(DetailsView, PrintsTheColumnsOfEveryRegisteredHandler) {
     EXPECT_EQ(RunToFile(Quoted(exe), output), 1u);
 }
 
+TEST(DetailsView, RejectsBadArgumentsWithUsage) {
+    const std::wstring exe = Quoted(BuildTop() + L"\\tools\\details_view.exe");
+    // A folder whose full path does not fit MAX_PATH must not be read from a buffer the
+    // system left undefined.
+    const std::wstring tooLong = L"m:\\" + std::wstring(300, L'a');
+    struct Case {
+        const char* name;
+        std::wstring arguments;
+    };
+    const Case cases[] = {
+        {"no folder", L""},
+        {"two folders", L" m:\\one m:\\two"},
+        {"unknown switch", L" --bogus m:\\"},
+        {"full path longer than MAX_PATH", L" " + tooLong},
+    };
+    TestTree tree;
+    const std::wstring output = tree.Path(L"usage.txt");
+    for (const Case& c : cases) {
+        EXPECT_EQ(RunToFile(exe + c.arguments, output), 1u) << c.name;
+    }
+}
+
 }  // namespace
 }  // namespace tvn::test

@@ -212,13 +212,19 @@ DWORD ReadDirectoryChanges::SetStopped(DWORD state) {
     if (watches.empty()) {
         return ERROR_NO_DATA;
     }
+    // The list of entries to tell of lost changes is made before anything starts, so that a
+    // failed allocation leaves the watcher stopped instead of throwing out of a started one.
+    std::vector<std::pair<ULONG_PTR, WatchEntry*>> entries;
+    try {
+        entries.reserve(watches.size());
+    } catch (const std::bad_alloc&) {
+        return ERROR_OUTOFMEMORY;
+    }
     HANDLE worker = CreateThread(nullptr, 0, WorkerMain, this, 0, nullptr);
     if (!worker) {
         return GetLastError();
     }
     workerThread.reset(worker);
-    std::vector<std::pair<ULONG_PTR, WatchEntry*>> entries;
-    entries.reserve(watches.size());
     for (auto& [key, entry] : watches) {
         entry->failedReads = 0;
         IssueRead(entry);

@@ -79,7 +79,8 @@ class ReadDirectoryChanges {
 
     // 0 starts watching, 1 stops. 0 on success; ERROR_ALREADY_ASSIGNED (85) when already in
     // that state; ERROR_INVALID_PARAMETER (87) for any other state; ERROR_NO_DATA (232) when
-    // asked to start with no directory added.
+    // asked to start with no directory added; ERROR_OUTOFMEMORY (14) when the start cannot
+    // allocate what it needs (the watcher then stays stopped).
     DWORD SetStopped(DWORD state);
 
     // Called in a thread of its own for every completed read (and for every read whose records

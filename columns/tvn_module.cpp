@@ -4,6 +4,9 @@
 #include <olectl.h>
 #include <oleauto.h>
 
+#include <new>
+#include <string>
+
 #include "com_core.h"
 #include "crash_reporter.h"
 #include "folder_size.h"
@@ -143,7 +146,9 @@ STDAPI DllCanUnloadNow() {
     return PrxDllCanUnloadNow();
 }
 
-STDAPI DllRegisterServer() {
+namespace {
+
+HRESULT RegisterModule() {
     std::wstring module = tvn::Registration::ModulePath(g_module);
     if (module.empty()) {
         return SELFREG_E_CLASS;
@@ -170,7 +175,7 @@ STDAPI DllRegisterServer() {
     return PrxDllRegisterServer();
 }
 
-STDAPI DllUnregisterServer() {
+HRESULT UnregisterModule() {
     std::wstring module = tvn::Registration::ModulePath(g_module);
     if (module.empty()) {
         return SELFREG_E_CLASS;
@@ -187,4 +192,24 @@ STDAPI DllUnregisterServer() {
             hr, tvn::Registration::Unregister(HKEY_CLASSES_ROOT, kAppIdScript, replacements));
     }
     return FirstFailure(hr, PrxDllUnregisterServer());
+}
+
+}  // namespace
+
+// Registration runs in the caller's process (regsvr32, an installer): no exception may leave
+// the export, so a failed allocation is reported as E_OUTOFMEMORY.
+STDAPI DllRegisterServer() {
+    try {
+        return RegisterModule();
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+}
+
+STDAPI DllUnregisterServer() {
+    try {
+        return UnregisterModule();
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cwchar>
+#include <new>
 #include <utility>
 #include <vector>
 
@@ -48,6 +49,9 @@ HRESULT MergeRule(KeyRule& current, KeyRule added) {
     return S_OK;
 }
 
+HRESULT ExpandText(const wchar_t* text, std::span<const Replacement> replacements,
+                   std::wstring& expanded);
+
 HRESULT BuildPlan(HKEY root, std::span<const Row> rows, std::span<const Replacement> replacements,
                   std::vector<KeyPlan>& plan) {
     if (root == nullptr) {
@@ -58,7 +62,7 @@ HRESULT BuildPlan(HKEY root, std::span<const Row> rows, std::span<const Replacem
             return E_INVALIDARG;
         }
         std::wstring path;
-        HRESULT hr = Expand(row.key, replacements, path);
+        HRESULT hr = ExpandText(row.key, replacements, path);
         if (FAILED(hr)) {
             return hr;
         }
@@ -80,8 +84,8 @@ HRESULT BuildPlan(HKEY root, std::span<const Row> rows, std::span<const Replacem
         }
         if (row.valueName != nullptr) {
             Value value;
-            if (FAILED(hr = Expand(row.valueName, replacements, value.name)) ||
-                FAILED(hr = Expand(row.data, replacements, value.data))) {
+            if (FAILED(hr = ExpandText(row.valueName, replacements, value.name)) ||
+                FAILED(hr = ExpandText(row.data, replacements, value.data))) {
                 return hr;
             }
             if (value.data.size() > 0x3FFFFFFE) {
@@ -147,10 +151,8 @@ LSTATUS RemoveKey(HKEY root, const KeyPlan& plan) {
     return IsGone(status) ? ERROR_SUCCESS : status;
 }
 
-}  // namespace
-
-HRESULT Expand(const wchar_t* text, std::span<const Replacement> replacements,
-               std::wstring& expanded) {
+HRESULT ExpandText(const wchar_t* text, std::span<const Replacement> replacements,
+                   std::wstring& expanded) {
     expanded.clear();
     if (text == nullptr) {
         return E_INVALIDARG;
@@ -183,7 +185,8 @@ HRESULT Expand(const wchar_t* text, std::span<const Replacement> replacements,
     return S_OK;
 }
 
-HRESULT Register(HKEY root, std::span<const Row> rows, std::span<const Replacement> replacements) {
+HRESULT RegisterTable(HKEY root, std::span<const Row> rows,
+                      std::span<const Replacement> replacements) {
     std::vector<KeyPlan> plan;
     HRESULT hr = BuildPlan(root, rows, replacements, plan);
     if (FAILED(hr)) {
@@ -217,8 +220,8 @@ HRESULT Register(HKEY root, std::span<const Row> rows, std::span<const Replaceme
     return S_OK;
 }
 
-HRESULT Unregister(HKEY root, std::span<const Row> rows,
-                   std::span<const Replacement> replacements) {
+HRESULT UnregisterTable(HKEY root, std::span<const Row> rows,
+                        std::span<const Replacement> replacements) {
     std::vector<KeyPlan> plan;
     HRESULT hr = BuildPlan(root, rows, replacements, plan);
     if (FAILED(hr)) {
@@ -235,6 +238,36 @@ HRESULT Unregister(HKEY root, std::span<const Row> rows,
         }
     }
     return first;
+}
+
+}  // namespace
+
+// The public entry points run inside registration exports and program entries: a failed
+// allocation becomes E_OUTOFMEMORY instead of an exception leaving them.
+HRESULT Expand(const wchar_t* text, std::span<const Replacement> replacements,
+               std::wstring& expanded) {
+    try {
+        return ExpandText(text, replacements, expanded);
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+}
+
+HRESULT Register(HKEY root, std::span<const Row> rows, std::span<const Replacement> replacements) {
+    try {
+        return RegisterTable(root, rows, replacements);
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+}
+
+HRESULT Unregister(HKEY root, std::span<const Row> rows,
+                   std::span<const Replacement> replacements) {
+    try {
+        return UnregisterTable(root, rows, replacements);
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
 }
 
 std::wstring ModulePath(HMODULE module) {

@@ -219,12 +219,15 @@ STDMETHODIMP FolderSize::GetColumnInfo(DWORD dwIndex, SHCOLUMNINFO* psci) {
     const ColumnRow& row = kColumns[dwIndex];
 
     // The user's title, when it fits the title field; a title too long for the suffix is cut
-    // so that title and suffix both show.
-    std::wstring title = kDefaultTitle;
-    {
+    // so that title and suffix both show. No exception may leave the COM method: without
+    // memory for the title the call fails with E_OUTOFMEMORY.
+    std::wstring title;
+    try {
         UniqueHKey key = SettingsStore::OpenForRead(KEY_READ);
         title = SettingsStore::ReadText(key.get(), SettingsStore::kColumnTitle, kDefaultTitle,
                                         MAX_COLUMN_NAME_LEN);
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
     }
     size_t suffixLength = wcslen(row.suffix);
     size_t room = MAX_COLUMN_NAME_LEN - 1 - suffixLength;

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <cwchar>
+#include <iterator>
 #include <vector>
 
 namespace tvn::SettingsStore {
@@ -63,9 +64,17 @@ wchar_t ReadCharacter(HKEY key, const wchar_t* name, wchar_t defaultValue, size_
     if (capacityUnits == 0 || capacityUnits > 0x7FFFFFFF / sizeof(wchar_t)) {
         return defaultValue;
     }
-    std::vector<wchar_t> buffer(capacityUnits, L'\0');
+    // Every reader's capacity is a few units, held on the stack: the column provider's
+    // per-cell read allocates nothing and so cannot throw out of its COM method.
+    wchar_t local[32] = {};
+    std::vector<wchar_t> large;
+    wchar_t* buffer = local;
+    if (capacityUnits > std::size(local)) {
+        large.assign(capacityUnits, L'\0');
+        buffer = large.data();
+    }
     buffer[0] = defaultValue;
-    ReadBytes(key, name, buffer.data(), static_cast<DWORD>(capacityUnits * sizeof(wchar_t)));
+    ReadBytes(key, name, buffer, static_cast<DWORD>(capacityUnits * sizeof(wchar_t)));
     return buffer[0];
 }
 

@@ -138,6 +138,8 @@ public:
         if (outer != nullptr) {
             return CLASS_E_NOAGGREGATION;
         }
+        // The reference taken under the lock keeps the object alive across the query even if
+        // ReleaseObject lets go of the factory's reference on another thread meanwhile.
         Object* object = nullptr;
         {
             EnterCriticalSection(&lock_);
@@ -147,12 +149,20 @@ public:
             }
             object = object_;
             HRESULT result = result_;
+            if (SUCCEEDED(result) && object != nullptr) {
+                object->AddRef();
+            }
             LeaveCriticalSection(&lock_);
             if (FAILED(result)) {
                 return result;
             }
+            if (object == nullptr) {
+                return E_UNEXPECTED;
+            }
         }
-        return object->QueryInterface(riid, ppv);
+        HRESULT hr = object->QueryInterface(riid, ppv);
+        object->Release();
+        return hr;
     }
 
     // Lets go of the factory's reference; the object goes when its last client does. Later

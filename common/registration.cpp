@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "registry.h"
 #include "unique_handle.h"
 
 namespace tvn::Registration {
@@ -127,13 +128,12 @@ LSTATUS RemoveKey(HKEY root, const KeyPlan& plan) {
     if (plan.rule == KeyRule::ReplacedWhole) {
         return DeleteWhole(root, plan.path);
     }
-    UniqueHKey key;
-    LSTATUS status =
-        RegOpenKeyExW(root, plan.path.c_str(), 0, KEY_QUERY_VALUE | KEY_SET_VALUE, key.put());
-    if (status != ERROR_SUCCESS) {
-        key.release();
-        return IsGone(status) ? ERROR_SUCCESS : status;
+    OpenedKey opened = OpenKey(root, plan.path.c_str(), KEY_QUERY_VALUE | KEY_SET_VALUE);
+    if (!opened) {
+        return IsGone(opened.status) ? ERROR_SUCCESS : opened.status;
     }
+    UniqueHKey key = std::move(opened.key);
+    LSTATUS status;
     if (plan.rule == KeyRule::Kept) {
         return DeleteValues(key.get(), plan.values);
     }
@@ -201,13 +201,12 @@ HRESULT RegisterTable(HKEY root, std::span<const Row> rows,
         }
     }
     for (const KeyPlan& key : plan) {
-        UniqueHKey handle;
-        LSTATUS status = RegCreateKeyExW(root, key.path.c_str(), 0, nullptr, 0, KEY_SET_VALUE,
-                                         nullptr, handle.put(), nullptr);
-        if (status != ERROR_SUCCESS) {
-            handle.release();
-            return FromStatus(status);
+        OpenedKey created = CreateKey(root, key.path.c_str(), KEY_SET_VALUE);
+        if (!created) {
+            return FromStatus(created.status);
         }
+        UniqueHKey handle = std::move(created.key);
+        LSTATUS status;
         for (const Value& value : key.values) {
             DWORD bytes = static_cast<DWORD>((value.data.size() + 1) * sizeof(wchar_t));
             status = RegSetValueExW(handle.get(), value.name.c_str(), 0, REG_SZ,

@@ -5,23 +5,16 @@
 #include <iterator>
 #include <vector>
 
+#include "registry.h"
+
 namespace tvn::SettingsStore {
 
 UniqueHKey OpenForRead(REGSAM access) {
-    UniqueHKey key;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, kKeyPath, 0, access, key.put()) != ERROR_SUCCESS) {
-        key.release();  // a failed open may leave garbage in the out-parameter
-    }
-    return key;
+    return OpenKey(HKEY_CURRENT_USER, kKeyPath, access).key;
 }
 
 UniqueHKey CreateForWrite(REGSAM access) {
-    UniqueHKey key;
-    if (RegCreateKeyExW(HKEY_CURRENT_USER, kKeyPath, 0, nullptr, 0, access, nullptr, key.put(),
-                        nullptr) != ERROR_SUCCESS) {
-        key.release();
-    }
-    return key;
+    return CreateKey(HKEY_CURRENT_USER, kKeyPath, access).key;
 }
 
 LSTATUS ReadBytes(HKEY key, const wchar_t* name, void* buffer, DWORD capacityBytes,
@@ -156,39 +149,33 @@ LSTATUS SetAutostart(const wchar_t* serverPath) {
     if (bytes > 0x7FFFFFFF) {
         return ERROR_INVALID_PARAMETER;
     }
-    UniqueHKey run;
-    LSTATUS status = RegCreateKeyExW(HKEY_CURRENT_USER, kRunKeyPath, 0, nullptr, 0,
-                                     KEY_SET_VALUE, nullptr, run.put(), nullptr);
-    if (status != ERROR_SUCCESS) {
-        run.release();
-        return status;
+    OpenedKey run = CreateKey(HKEY_CURRENT_USER, kRunKeyPath, KEY_SET_VALUE);
+    if (!run) {
+        return run.status;
     }
-    return RegSetValueExW(run.get(), kRunValueName, 0, REG_SZ,
+    return RegSetValueExW(run.key.get(), kRunValueName, 0, REG_SZ,
                           reinterpret_cast<const BYTE*>(serverPath), static_cast<DWORD>(bytes));
 }
 
 LSTATUS RemoveAutostart() {
-    UniqueHKey run;
-    LSTATUS status = RegOpenKeyExW(HKEY_CURRENT_USER, kRunKeyPath, 0, KEY_SET_VALUE, run.put());
-    if (status != ERROR_SUCCESS) {
-        run.release();
-        return status == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : status;
+    OpenedKey run = OpenKey(HKEY_CURRENT_USER, kRunKeyPath, KEY_SET_VALUE);
+    if (!run) {
+        return run.status == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : run.status;
     }
-    status = RegDeleteValueW(run.get(), kRunValueName);
+    LSTATUS status = RegDeleteValueW(run.key.get(), kRunValueName);
     return status == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : status;
 }
 
 bool IsAutostartSet() {
-    UniqueHKey run;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, kRunKeyPath, 0, KEY_READ, run.put()) != ERROR_SUCCESS) {
-        run.release();
+    OpenedKey run = OpenKey(HKEY_CURRENT_USER, kRunKeyPath, KEY_READ);
+    if (!run) {
         return false;
     }
     // An entry whose path does not fit a 260-unit buffer is still there: only a missing value
     // counts as absent, or saving the dialog would silently delete a long entry.
     BYTE data[520];
     DWORD size = sizeof(data);
-    LSTATUS status = RegQueryValueExW(run.get(), kRunValueName, nullptr, nullptr, data, &size);
+    LSTATUS status = RegQueryValueExW(run.key.get(), kRunValueName, nullptr, nullptr, data, &size);
     return status == ERROR_SUCCESS || status == ERROR_MORE_DATA;
 }
 

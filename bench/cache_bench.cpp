@@ -20,9 +20,13 @@ namespace {
 
 using tvn::FolderTreeCache;
 
-double NowMs() { return bench::NowSeconds() * 1000.0; }
+double NowMs() {
+    return bench::NowSeconds() * 1000.0;
+}
 
-double Median(const std::vector<double>& values) { return bench::Percentile(values, 0.5); }
+double Median(const std::vector<double>& values) {
+    return bench::Percentile(values, 0.5);
+}
 
 // Times `run` `count` times; returns the median in milliseconds.
 double MedianMs(int count, const std::function<void()>& run) {
@@ -73,8 +77,7 @@ std::wstring Lower(std::wstring text) {
 size_t PrivateBytes() {
     size_t total = 0;
     MEMORY_BASIC_INFORMATION info;
-    for (const char* address = nullptr;
-         VirtualQuery(address, &info, sizeof info) == sizeof info;
+    for (const char* address = nullptr; VirtualQuery(address, &info, sizeof info) == sizeof info;
          address = static_cast<const char*>(info.BaseAddress) + info.RegionSize) {
         if (info.State == MEM_COMMIT && info.Type == MEM_PRIVATE) {
             total += info.RegionSize;
@@ -174,8 +177,8 @@ int wmain(int argc, wchar_t** argv) {
         uint64_t listed = 0;
         for (int i = 0; i < runs; ++i) {
             std::wstring file = changeFolder + L"\\changed-" + std::to_wstring(i) + L".bin";
-            HANDLE h = CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0,
-                                   nullptr);
+            HANDLE h =
+                CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
             DWORD written = 0;
             WriteFile(h, "x", 1, &written, nullptr);
             CloseHandle(h);
@@ -187,8 +190,7 @@ int wmain(int argc, wchar_t** argv) {
             listed = cache.ListingCount() - before;
             if (after != total + 1) {
                 std::fprintf(stderr, "recount gave %llu, expected %llu (listed %llu)\n",
-                             (unsigned long long)after,
-                             (unsigned long long)(total + 1),
+                             (unsigned long long)after, (unsigned long long)(total + 1),
                              (unsigned long long)(cache.ListingCount() - before));
                 return 1;
             }

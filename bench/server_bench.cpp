@@ -17,7 +17,9 @@
 
 namespace {
 
-double NowUs() { return bench::NowSeconds() * 1e6; }
+double NowUs() {
+    return bench::NowSeconds() * 1e6;
+}
 
 struct Stats {
     double median, p99;

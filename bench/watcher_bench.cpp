@@ -20,7 +20,9 @@
 
 namespace {
 
-double Now() { return bench::NowSeconds(); }
+double Now() {
+    return bench::NowSeconds();
+}
 
 struct WalkCount {
     uint64_t folders = 0;

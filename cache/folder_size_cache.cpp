@@ -74,7 +74,9 @@ HRESULT FolderSizeCache::Create(FolderSizeCache** out) {
     return *out != nullptr ? S_OK : E_OUTOFMEMORY;
 }
 
-LONG FolderSizeCache::LiveObjects() { return g_liveObjects.load(); }
+LONG FolderSizeCache::LiveObjects() {
+    return g_liveObjects.load();
+}
 
 FolderSizeCache::FolderSizeCache() {
     ++g_liveObjects;
@@ -186,9 +188,8 @@ STDMETHODIMP FolderSizeCache::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT c
     return typeInfo_->GetIDsOfNames(names, count, ids);
 }
 
-STDMETHODIMP FolderSizeCache::Invoke(DISPID id, REFIID riid, LCID, WORD flags,
-                                     DISPPARAMS* params, VARIANT* result, EXCEPINFO* exception,
-                                     UINT* argError) {
+STDMETHODIMP FolderSizeCache::Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS* params,
+                                     VARIANT* result, EXCEPINFO* exception, UINT* argError) {
     if (!IsEqualIID(riid, IID_NULL)) {
         return DISP_E_UNKNOWNINTERFACE;
     }

@@ -23,7 +23,7 @@ namespace tvn {
 
 // Counts running drive scans. `idle` is a manual-reset event signalled while none runs.
 class BusyGate {
-public:
+  public:
     BusyGate();
     BusyGate(const BusyGate&) = delete;
     BusyGate& operator=(const BusyGate&) = delete;
@@ -34,7 +34,7 @@ public:
     bool WaitIdle(DWORD milliseconds);
     LONG Count();
 
-private:
+  private:
     UniqueHandleObj idle_;
     LONG count_ = 0;
     acl::OwnedCriticalSection lock_{1024};
@@ -44,7 +44,7 @@ private:
 // construction starts watching every fixed drive root, destruction stops the watcher and waits
 // for its batch threads before anything else goes.
 class FolderSizeCache final : public IFolderSizeCache, public FolderCacheWatcher {
-public:
+  public:
     // Builds an object with one reference, owned by the caller (the class factory).
     static HRESULT Create(FolderSizeCache** out);
 
@@ -76,7 +76,7 @@ public:
     static LONG LiveObjects();
     FolderTreeCache& Table() { return Cache(); }
 
-private:
+  private:
     FolderSizeCache();
     ~FolderSizeCache() override;
     FolderSizeCache(const FolderSizeCache&) = delete;

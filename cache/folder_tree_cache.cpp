@@ -59,7 +59,9 @@ void MakeFolderKey(wchar_t* path) {
 
 FolderTreeCache::FolderTreeCache() = default;
 
-FolderTreeCache::~FolderTreeCache() { ClearAll(); }
+FolderTreeCache::~FolderTreeCache() {
+    ClearAll();
+}
 
 FolderRecord* FolderTreeCache::FindLocked(std::wstring_view key) {
     auto it = table_.find(key);
@@ -232,8 +234,7 @@ void FolderTreeCache::MarkSubtree(std::wstring_view rootKey) {
     }
 }
 
-bool FolderTreeCache::SetMarks(std::wstring_view folderKey, bool filesDirty,
-                               bool subfoldersDirty) {
+bool FolderTreeCache::SetMarks(std::wstring_view folderKey, bool filesDirty, bool subfoldersDirty) {
     acl::CriticalSection hold(lock_);
     hold.Enter();
     FolderRecord* record = FindLocked(folderKey);

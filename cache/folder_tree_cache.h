@@ -48,7 +48,7 @@ struct FolderRecord {
 void MakeFolderKey(wchar_t* path);
 
 class FolderTreeCache {
-public:
+  public:
     FolderTreeCache();
     ~FolderTreeCache();
     FolderTreeCache(const FolderTreeCache&) = delete;
@@ -113,7 +113,7 @@ public:
         listingHookContext_ = context;
     }
 
-private:
+  private:
     FolderRecord* FindLocked(std::wstring_view key);
     // A new record with zero fields under `key` (not yet in the table); null without memory.
     FolderRecord* InsertLocked(std::wstring_view key);

@@ -97,8 +97,8 @@ int RunServer() {
     // The server's own reference keeps the object, and so the process, alive until a client
     // gives it up with ReleaseServer.
     IFolderSizeCache* own = nullptr;
-    hr = CoCreateInstance(CLSID_FolderSizeCache, nullptr, CLSCTX_LOCAL_SERVER,
-                          IID_IFolderSizeCache, reinterpret_cast<void**>(&own));
+    hr = CoCreateInstance(CLSID_FolderSizeCache, nullptr, CLSCTX_LOCAL_SERVER, IID_IFolderSizeCache,
+                          reinterpret_cast<void**>(&own));
     if (FAILED(hr)) {
         ModuleLock::SetIdleHandler(nullptr);
         CoRevokeClassObject(cookie);

@@ -48,7 +48,9 @@ const Row kNeutralLocaleRows[] = {
     {L"TypeLib\\%LIBID%\\1.0\\0\\win64", KeyRule::Owned, L"", L"%MODULE%"},
 };
 
-bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t'; }
+bool IsBlank(wchar_t c) {
+    return c == L' ' || c == L'\t';
+}
 
 // True when `text` starts with `word` (ASCII, any case) followed by a blank, a tab or the end.
 bool IsSwitch(const wchar_t* text, const wchar_t* word) {
@@ -88,8 +90,8 @@ HRESULT UnregisterTypeLibrary() {
     // A library that is not registered is already unregistered (the system answers that with
     // an error of its own choosing).
     HKEY version = nullptr;
-    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, L"TypeLib\\{51817188-A777-46EA-9E9D-0A5F9EEB9161}\\1.0",
-                      0, KEY_READ, &version) != ERROR_SUCCESS) {
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, L"TypeLib\\{51817188-A777-46EA-9E9D-0A5F9EEB9161}\\1.0", 0,
+                      KEY_READ, &version) != ERROR_SUCCESS) {
         return S_OK;
     }
     RegCloseKey(version);
@@ -136,8 +138,12 @@ ServerCommand ParseServerCommandLine(const wchar_t* commandLine) {
     return ServerCommand::Run;
 }
 
-std::span<const Registration::Row> AppIdRows() { return kAppIdRows; }
-std::span<const Registration::Row> ClassRows() { return kClassRows; }
+std::span<const Registration::Row> AppIdRows() {
+    return kAppIdRows;
+}
+std::span<const Registration::Row> ClassRows() {
+    return kClassRows;
+}
 
 HRESULT RegisterServer(const wchar_t* modulePath) {
     Registration::ThreadLocaleGuard locale(LOCALE_SYSTEM_DEFAULT);

@@ -19,7 +19,7 @@ constexpr size_t kMaxTextLength = kCellTextChars - 1;
 // integer m * 5^-e with the point -e places from the right. The integer is held in base 10^9
 // limbs; the largest case (a subnormal, m * 5^1074) has fewer than 770 digits.
 class ExactDecimal {
-public:
+  public:
     explicit ExactDecimal(double value) {
         const uint64_t bits = std::bit_cast<uint64_t>(value);
         const int biased = static_cast<int>((bits >> 52) & 0x7ff);
@@ -69,7 +69,7 @@ public:
         return digits_[index] - '0';
     }
 
-private:
+  private:
     static constexpr uint64_t kLimbBase = 1000000000;
     static constexpr int kMaxLimbs = 90;
 
@@ -127,8 +127,8 @@ size_t GroupedLength(size_t integerDigits, wchar_t separator) {
 // Writes `value` rounded half away from zero to `decimals` places, the integer digits grouped
 // in threes by `separator` (0: none), then `suffix`. `out` holds kCellTextChars. Returns the
 // length, or 0 when the text would be longer than a cell can hold.
-size_t WriteFixed(const ExactDecimal& value, int decimals, wchar_t separator,
-                  const wchar_t* suffix, wchar_t* out) {
+size_t WriteFixed(const ExactDecimal& value, int decimals, wchar_t separator, const wchar_t* suffix,
+                  wchar_t* out) {
     // Kept digits, most significant first, with one spare place in front for a carry.
     char kept[1 + 400 + kMaxTextLength];
     const int integerDigits = value.IntegerDigits();
@@ -201,8 +201,8 @@ bool CopyOut(const wchar_t* text, size_t length, wchar_t* out, size_t outChars) 
 
 }  // namespace
 
-bool FormatSizeText(uint64_t size, int64_t unit, int64_t decimals, wchar_t separator,
-                    wchar_t* out, size_t outChars) {
+bool FormatSizeText(uint64_t size, int64_t unit, int64_t decimals, wchar_t separator, wchar_t* out,
+                    size_t outChars) {
     const double count = CountToDouble(size);
     double value = count;
     const wchar_t* suffix = L"";
@@ -297,8 +297,8 @@ bool FormatBarText(uint64_t size, uint64_t parentSize, int64_t barStyle, wchar_t
         // Single precision, as the column has always computed it, shown to two places.
         const float share = static_cast<float>(Wide{size} * 100) / static_cast<float>(parentSize);
         percent[0] = L' ';
-        percentLength = WriteFixed(ExactDecimal(static_cast<double>(share)), 2, 0, L" %",
-                                   percent + 1);
+        percentLength =
+            WriteFixed(ExactDecimal(static_cast<double>(share)), 2, 0, L" %", percent + 1);
         if (percentLength == 0) {
             return false;  // unreachable: the share of two 64-bit counts has at most 22 digits
         }

@@ -29,8 +29,8 @@ constexpr size_t kPlainSortWidth = 20;
 // value of the double. Negative `decimals` count as 0; more decimals than the cell text can
 // hold are cut to the most that fit. Returns false, writing nothing, when `unit` is not 0 to
 // 4, `out` is null, or the text does not fit `outChars` (terminator included).
-bool FormatSizeText(uint64_t size, int64_t unit, int64_t decimals, wchar_t separator,
-                    wchar_t* out, size_t outChars);
+bool FormatSizeText(uint64_t size, int64_t unit, int64_t decimals, wchar_t separator, wchar_t* out,
+                    size_t outChars);
 
 // The size as plain decimal digits, e.g. "1234567". False, writing nothing, when `out` is
 // null or shorter than the digits and terminator.

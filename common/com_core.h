@@ -18,7 +18,7 @@ namespace tvn::com {
 // alive. A server installs a handler that is told each time the count drops to zero (from any
 // thread), and decides from there whether to end.
 class ModuleLock {
-public:
+  public:
     using IdleHandler = void (*)();
 
     static LONG Lock() { return ++count_; }
@@ -34,7 +34,7 @@ public:
     static LONG Count() { return count_.load(); }
     static void SetIdleHandler(IdleHandler handler) { handler_.store(handler); }
 
-private:
+  private:
     static inline std::atomic<LONG> count_{0};
     static inline std::atomic<IdleHandler> handler_{nullptr};
 };
@@ -42,12 +42,12 @@ private:
 // Interlocked reference count for objects used from several threads at once. Starts at 1:
 // the creator holds the first reference.
 class RefCount {
-public:
+  public:
     LONG Increment() { return InterlockedIncrement(&refs_); }
     LONG Decrement() { return InterlockedDecrement(&refs_); }
     LONG Current() const { return InterlockedCompareExchange(const_cast<LONG*>(&refs_), 0, 0); }
 
-private:
+  private:
     LONG refs_ = 1;
 };
 
@@ -74,8 +74,7 @@ inline HRESULT QueryInterfaceFromTable(void* object, const InterfaceEntry* table
     }
     *ppv = nullptr;
     for (const InterfaceEntry* entry = table; entry->iid != nullptr; ++entry) {
-        if (IsEqualIID(riid, *entry->iid) ||
-            (entry == table && IsEqualIID(riid, IID_IUnknown))) {
+        if (IsEqualIID(riid, *entry->iid) || (entry == table && IsEqualIID(riid, IID_IUnknown))) {
             auto* found = reinterpret_cast<IUnknown*>(static_cast<char*>(object) + entry->offset);
             found->AddRef();
             *ppv = found;
@@ -88,7 +87,7 @@ inline HRESULT QueryInterfaceFromTable(void* object, const InterfaceEntry* table
 // What every class factory of the module shares: the factory is a static object of the
 // module, so its count does not own it, and LockServer drives the module lock count.
 class ClassFactoryBase : public IClassFactory {
-public:
+  public:
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
         static const InterfaceEntry table[] = {
             {&IID_IClassFactory, InterfaceOffset<ClassFactoryBase, IClassFactory>()},
@@ -108,7 +107,7 @@ public:
 //     static HRESULT CreateInstance(IUnknown* outer, REFIID riid, void** ppv);
 template <typename Object>
 class ClassFactory : public ClassFactoryBase {
-public:
+  public:
     STDMETHODIMP CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
         if (ppv == nullptr) {
             return E_POINTER;
@@ -124,7 +123,7 @@ public:
 // caller. Object must derive from IUnknown unambiguously.
 template <typename Object>
 class SingletonClassFactory : public ClassFactoryBase {
-public:
+  public:
     SingletonClassFactory() { InitializeCriticalSection(&lock_); }
     ~SingletonClassFactory() { DeleteCriticalSection(&lock_); }
     SingletonClassFactory(const SingletonClassFactory&) = delete;
@@ -179,7 +178,7 @@ public:
         }
     }
 
-private:
+  private:
     CRITICAL_SECTION lock_;
     bool tried_ = false;
     HRESULT result_ = E_UNEXPECTED;
@@ -188,7 +187,7 @@ private:
 
 // COM initialisation guard: uninitialises only after a successful initialisation.
 class ComInit {
-public:
+  public:
     explicit ComInit(DWORD model = COINIT_APARTMENTTHREADED)
         : result_(CoInitializeEx(nullptr, model)) {}
     ~ComInit() {
@@ -200,7 +199,7 @@ public:
     ComInit& operator=(const ComInit&) = delete;
     HRESULT Result() const { return result_; }
 
-private:
+  private:
     HRESULT result_;
 };
 

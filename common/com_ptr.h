@@ -13,7 +13,7 @@ namespace tvn {
 // Holds one reference to an interface; Release on reset and destruction.
 template <typename Interface>
 class ComPtr {
-public:
+  public:
     ComPtr() noexcept = default;
     ComPtr(std::nullptr_t) noexcept {}
     // Takes over a reference the caller owns (no AddRef).
@@ -69,13 +69,13 @@ public:
         return raw_->QueryInterface(iid, out.put_void());
     }
 
-private:
+  private:
     Interface* raw_ = nullptr;
 };
 
 // Owns one BSTR (SysFreeString on reset). A null BSTR is an empty string to OLE automation.
 class UniqueBstr {
-public:
+  public:
     UniqueBstr() noexcept = default;
     explicit UniqueBstr(const wchar_t* text) noexcept
         : value_(text != nullptr ? SysAllocString(text) : nullptr) {}
@@ -103,13 +103,13 @@ public:
         return &value_;
     }
 
-private:
+  private:
     BSTR value_ = nullptr;
 };
 
 // A VARIANT cleared (VariantClear) when it goes.
 class UniqueVariant {
-public:
+  public:
     UniqueVariant() noexcept { VariantInit(&value_); }
     ~UniqueVariant() { VariantClear(&value_); }
     UniqueVariant(const UniqueVariant&) = delete;
@@ -120,7 +120,7 @@ public:
     VARIANT* operator->() noexcept { return &value_; }
     void reset() noexcept { VariantClear(&value_); }
 
-private:
+  private:
     VARIANT value_;
 };
 

@@ -53,8 +53,8 @@ void CopyText(wchar_t* target, size_t capacity, const wchar_t* source) {
 // whole path does not fit, in which case no dump is written.
 bool BuildDumpPath() {
     g_dumpPath[0] = L'\0';
-    if (FAILED(SHGetFolderPathW(nullptr, CSIDL_PERSONAL, nullptr, SHGFP_TYPE_CURRENT,
-                                g_dumpPath))) {
+    if (FAILED(
+            SHGetFolderPathW(nullptr, CSIDL_PERSONAL, nullptr, SHGFP_TYPE_CURRENT, g_dumpPath))) {
         return false;
     }
     g_dumpPath[MAX_PATH - 1] = L'\0';
@@ -71,7 +71,9 @@ bool BuildDumpPath() {
     return true;
 }
 
-void LeaveFilter() { InterlockedExchange(&g_filterThread, 0); }
+void LeaveFilter() {
+    InterlockedExchange(&g_filterThread, 0);
+}
 
 }  // namespace
 
@@ -94,7 +96,9 @@ bool Install(const wchar_t* caption, const wchar_t* message, const wchar_t* dump
     return true;
 }
 
-void SetOwnerWindow(HWND owner) { g_owner = owner; }
+void SetOwnerWindow(HWND owner) {
+    g_owner = owner;
+}
 
 void Uninstall() {
     if (!g_installed) {

@@ -21,7 +21,7 @@ using UniqueImageList = UniqueHandle<ImageListTraits>;
 
 // GetDC / ReleaseDC of one window (null: the screen).
 class WindowDc {
-public:
+  public:
     explicit WindowDc(HWND window) noexcept : window_(window), dc_(GetDC(window)) {}
     ~WindowDc() {
         if (dc_ != nullptr) {
@@ -34,14 +34,14 @@ public:
     HDC get() const noexcept { return dc_; }
     explicit operator bool() const noexcept { return dc_ != nullptr; }
 
-private:
+  private:
     HWND window_;
     HDC dc_;
 };
 
 // BeginPaint / EndPaint of one WM_PAINT.
 class PaintScope {
-public:
+  public:
     explicit PaintScope(HWND window) noexcept : window_(window), dc_(BeginPaint(window, &paint_)) {}
     ~PaintScope() {
         if (dc_ != nullptr) {
@@ -55,7 +55,7 @@ public:
     const PAINTSTRUCT& paint() const noexcept { return paint_; }
     explicit operator bool() const noexcept { return dc_ != nullptr; }
 
-private:
+  private:
     HWND window_;
     PAINTSTRUCT paint_{};
     HDC dc_;
@@ -65,10 +65,10 @@ private:
 // ends, so the selected object can be deleted afterwards. Declare it after the owner of the
 // object, so that it is restored before the object goes.
 class SelectedObject {
-public:
+  public:
     SelectedObject(HDC dc, HGDIOBJ object) noexcept
-        : dc_(dc), previous_(dc != nullptr && object != nullptr ? SelectObject(dc, object)
-                                                                : nullptr) {}
+        : dc_(dc),
+          previous_(dc != nullptr && object != nullptr ? SelectObject(dc, object) : nullptr) {}
     ~SelectedObject() { restore(); }
     SelectedObject(const SelectedObject&) = delete;
     SelectedObject& operator=(const SelectedObject&) = delete;
@@ -79,7 +79,7 @@ public:
         }
     }
 
-private:
+  private:
     HDC dc_;
     HGDIOBJ previous_;
 };

@@ -170,11 +170,10 @@ HRESULT ExpandText(const wchar_t* text, std::span<const Replacement> replacement
         if (name.empty()) {
             expanded.push_back(L'%');
         } else {
-            auto it = std::find_if(replacements.begin(), replacements.end(),
-                                   [&](const Replacement& r) {
-                                       return r.name != nullptr && r.value != nullptr &&
-                                              name == r.name;
-                                   });
+            auto it =
+                std::find_if(replacements.begin(), replacements.end(), [&](const Replacement& r) {
+                    return r.name != nullptr && r.value != nullptr && name == r.name;
+                });
             if (it == replacements.end()) {
                 return E_INVALIDARG;
             }

@@ -65,7 +65,7 @@ std::wstring ModulePath(HMODULE module);
 // scope and puts the previous one back when the scope ends, on every path. Registration
 // runs inside one so that the type-library and registry functions see a fixed locale.
 class ThreadLocaleGuard {
-public:
+  public:
     explicit ThreadLocaleGuard(LCID locale = LOCALE_SYSTEM_DEFAULT) : previous_(GetThreadLocale()) {
         SetThreadLocale(locale);
     }
@@ -75,7 +75,7 @@ public:
 
     LCID Previous() const { return previous_; }
 
-private:
+  private:
     LCID previous_;
 };
 

@@ -31,8 +31,7 @@ inline OpenedKey CreateKey(HKEY root, const wchar_t* path, REGSAM access,
     OpenedKey result;
     HKEY raw = nullptr;
     DWORD disposition = 0;
-    result.status =
-        RegCreateKeyExW(root, path, 0, nullptr, 0, access, nullptr, &raw, &disposition);
+    result.status = RegCreateKeyExW(root, path, 0, nullptr, 0, access, nullptr, &raw, &disposition);
     if (result.status == ERROR_SUCCESS) {
         result.key.reset(raw);
     }

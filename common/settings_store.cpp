@@ -137,7 +137,8 @@ void ReadAll(HKEY key, Settings& s, const Capacities& capacities) {
 
 std::wstring CacheServerPathBeside(const std::wstring& programPath) {
     size_t slash = programPath.rfind(L'\\');
-    std::wstring folder = slash == std::wstring::npos ? std::wstring() : programPath.substr(0, slash);
+    std::wstring folder =
+        slash == std::wstring::npos ? std::wstring() : programPath.substr(0, slash);
     return folder + L"\\" + kCacheServerFileName;
 }
 
@@ -179,7 +180,9 @@ bool IsAutostartSet() {
     return status == ERROR_SUCCESS || status == ERROR_MORE_DATA;
 }
 
-UINT RegisterConfigUpdateMessage() { return RegisterWindowMessageW(kConfigUpdateMessageName); }
+UINT RegisterConfigUpdateMessage() {
+    return RegisterWindowMessageW(kConfigUpdateMessageName);
+}
 
 void BroadcastConfigUpdate(UINT message) {
     if (message != 0) {

@@ -8,7 +8,7 @@ namespace acl {
 // Owns one CRITICAL_SECTION for its whole life. Not copyable or movable: threads keep
 // pointers to it.
 class OwnedCriticalSection {
-public:
+  public:
     explicit OwnedCriticalSection(DWORD spinCount = 1024) {
         InitializeCriticalSectionAndSpinCount(&section_, spinCount);
     }
@@ -18,13 +18,13 @@ public:
 
     CRITICAL_SECTION* get() { return &section_; }
 
-private:
+  private:
     CRITICAL_SECTION section_;
 };
 
 // Scoped holder: enters on demand and leaves in its destructor only if it entered.
 class CriticalSection {
-public:
+  public:
     explicit CriticalSection(CRITICAL_SECTION* section) : section_(section), entered_(false) {}
     explicit CriticalSection(OwnedCriticalSection& owned)
         : section_(owned.get()), entered_(false) {}
@@ -45,7 +45,7 @@ public:
         }
     }
 
-private:
+  private:
     CRITICAL_SECTION* section_;
     bool entered_;
 };

@@ -10,7 +10,7 @@ namespace tvn {
 
 template <typename Traits>
 class UniqueHandle {
-public:
+  public:
     using pointer = typename Traits::pointer;
 
     UniqueHandle() noexcept : value_(Traits::invalid()) {}
@@ -44,7 +44,7 @@ public:
         return &value_;
     }
 
-private:
+  private:
     pointer value_;
 };
 

@@ -16,8 +16,8 @@ TEST(TestBed, DriveTypesAreSetOnPurpose) {
         UINT type;
     };
     const Case cases[] = {
-        {L"c:\\", DRIVE_FIXED},     {L"m:\\", DRIVE_FIXED},  {L"p:\\", DRIVE_FIXED},
-        {L"n:\\", DRIVE_REMOTE},    {L"o:\\", DRIVE_CDROM},  {L"r:\\", DRIVE_REMOVABLE},
+        {L"c:\\", DRIVE_FIXED},       {L"m:\\", DRIVE_FIXED}, {L"p:\\", DRIVE_FIXED},
+        {L"n:\\", DRIVE_REMOTE},      {L"o:\\", DRIVE_CDROM}, {L"r:\\", DRIVE_REMOVABLE},
         {L"z:\\", DRIVE_NO_ROOT_DIR},
     };
     for (const auto& c : cases) {

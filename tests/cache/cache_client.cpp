@@ -19,8 +19,8 @@ int wmain(int argc, wchar_t** argv) {
         return hr;
     }
     IFolderSizeCache* cache = nullptr;
-    hr = CoCreateInstance(CLSID_FolderSizeCache, nullptr, CLSCTX_LOCAL_SERVER,
-                          IID_IFolderSizeCache, reinterpret_cast<void**>(&cache));
+    hr = CoCreateInstance(CLSID_FolderSizeCache, nullptr, CLSCTX_LOCAL_SERVER, IID_IFolderSizeCache,
+                          reinterpret_cast<void**>(&cache));
     if (SUCCEEDED(hr)) {
         if (wcscmp(argv[1], L"size") == 0 && argc >= 3) {
             BSTR path = SysAllocString(argv[2]);

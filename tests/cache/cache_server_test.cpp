@@ -41,8 +41,8 @@ HANDLE Start(const std::wstring& commandLine,
     startup.hStdInput = startup.hStdOutput = startup.hStdError = nul;
     PROCESS_INFORMATION process{};
     std::wstring line = commandLine;
-    BOOL started = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                                  L"C:\\", &startup, &process);
+    BOOL started = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, L"C:\\",
+                                  &startup, &process);
     CloseHandle(nul);
     if (!started) {
         return nullptr;
@@ -75,7 +75,9 @@ std::string Narrow(const std::wstring& text) {
     return out;
 }
 
-std::wstring Quoted(const std::wstring& path) { return L"\"" + path + L"\""; }
+std::wstring Quoted(const std::wstring& path) {
+    return L"\"" + path + L"\"";
+}
 
 // A file of the build tree, as Wine reaches a Unix path without a drive letter.
 std::wstring BuiltFile(const wchar_t* relative) {
@@ -93,9 +95,9 @@ void Install() {
     ASSERT_TRUE(CopyFileW(built.c_str(), kServerPath, FALSE) ||
                 GetLastError() == ERROR_SHARING_VIOLATION)
         << "copy of " << Narrow(built) << " failed " << GetLastError();
-    ASSERT_TRUE(CopyFileW(BuiltFile(L"tests\\cache\\tvn_cache_client.exe").c_str(), kClientPath,
-                          FALSE) ||
-                GetLastError() == ERROR_SHARING_VIOLATION);
+    ASSERT_TRUE(
+        CopyFileW(BuiltFile(L"tests\\cache\\tvn_cache_client.exe").c_str(), kClientPath, FALSE) ||
+        GetLastError() == ERROR_SHARING_VIOLATION);
 }
 
 bool ServerRunning() {
@@ -116,8 +118,8 @@ HANDLE OpenServerProcess() {
     for (BOOL more = Process32FirstW(snapshot, &entry); more && !found;
          more = Process32NextW(snapshot, &entry)) {
         if (_wcsicmp(entry.szExeFile, L"TVN Cache.exe") == 0) {
-            found = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE,
-                                entry.th32ProcessID);
+            found =
+                OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, entry.th32ProcessID);
         }
     }
     CloseHandle(snapshot);
@@ -145,8 +147,10 @@ bool KeyExists(const std::wstring& key) {
 }
 
 class ComClient : public ::testing::Test {
-protected:
-    void SetUp() override { ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))); }
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+    }
     // A server started by a case inherits the harness's output pipe however it is started under
     // Wine, and the harness waits for that pipe: every case ends with the server gone.
     void TearDown() override {
@@ -235,7 +239,7 @@ protected:
 // Holds a folder open without sharing. Any listing of it fails with a sharing violation while
 // no change notice is raised, so an answer that still succeeds was given from the table.
 class FolderLock {
-public:
+  public:
     explicit FolderLock(const std::wstring& folder)
         : handle_(CreateFileW(folder.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                               FILE_FLAG_BACKUP_SEMANTICS, nullptr)) {
@@ -249,7 +253,7 @@ public:
         }
     }
 
-private:
+  private:
     HANDLE handle_;
 };
 
@@ -298,10 +302,8 @@ TEST_F(ComClient, RegistrationWritesAndRemovesExactlyItsEntries) {
          L"{51817188-A777-46EA-9E9D-0A5F9EEB9161}"},
         {L"TypeLib\\{51817188-A777-46EA-9E9D-0A5F9EEB9161}\\1.0", nullptr,
          L"TVNCache 1.0 Type Library"},
-        {L"TypeLib\\{51817188-A777-46EA-9E9D-0A5F9EEB9161}\\1.0\\409\\win64", nullptr,
-         kServerPath},
-        {L"TypeLib\\{51817188-A777-46EA-9E9D-0A5F9EEB9161}\\1.0\\0\\win64", nullptr,
-         kServerPath},
+        {L"TypeLib\\{51817188-A777-46EA-9E9D-0A5F9EEB9161}\\1.0\\409\\win64", nullptr, kServerPath},
+        {L"TypeLib\\{51817188-A777-46EA-9E9D-0A5F9EEB9161}\\1.0\\0\\win64", nullptr, kServerPath},
     };
     for (const auto& v : values) {
         EXPECT_EQ(Narrow(ReadString(v.key, v.name)), Narrow(v.data))
@@ -311,7 +313,8 @@ TEST_F(ComClient, RegistrationWritesAndRemovesExactlyItsEntries) {
 
     // Registering again replaces the class key whole: a stray subkey goes.
     HKEY stray = nullptr;
-    ASSERT_EQ(RegCreateKeyW(HKEY_CLASSES_ROOT, (clsid + L"\\Stray").c_str(), &stray), ERROR_SUCCESS);
+    ASSERT_EQ(RegCreateKeyW(HKEY_CLASSES_ROOT, (clsid + L"\\Stray").c_str(), &stray),
+              ERROR_SUCCESS);
     RegCloseKey(stray);
     ASSERT_EQ(RunProgram(Quoted(kServerPath) + L" /RegServer"), 0u);
     EXPECT_FALSE(KeyExists(clsid + L"\\Stray"));
@@ -320,10 +323,10 @@ TEST_F(ComClient, RegistrationWritesAndRemovesExactlyItsEntries) {
     for (const auto& v : values) {
         EXPECT_EQ(Narrow(ReadString(v.key, v.name)), "<missing>") << Narrow(v.key);
     }
-    for (const wchar_t* gone : {L"TVNCache.FolderSizeCache", L"TVNCache.FolderSizeCache.1",
-                                L"AppID\\TVN Cache.EXE", kClsidKey, kInterfaceKey,
-                                L"AppID\\{11B2FC3C-1C54-495F-809C-0F2E6A916E8D}",
-                                L"TypeLib\\{51817188-A777-46EA-9E9D-0A5F9EEB9161}"}) {
+    for (const wchar_t* gone :
+         {L"TVNCache.FolderSizeCache", L"TVNCache.FolderSizeCache.1", L"AppID\\TVN Cache.EXE",
+          kClsidKey, kInterfaceKey, L"AppID\\{11B2FC3C-1C54-495F-809C-0F2E6A916E8D}",
+          L"TypeLib\\{51817188-A777-46EA-9E9D-0A5F9EEB9161}"}) {
         EXPECT_FALSE(KeyExists(gone)) << Narrow(gone);
     }
     EXPECT_TRUE(KeyExists(L"AppID"));
@@ -393,9 +396,9 @@ TEST_F(ComClient, AnswersByDriveTypeAndLateBindingAgrees) {
     DISPPARAMS params{args, nullptr, 2, 0};
     VARIANT result;
     VariantInit(&result);
-    EXPECT_EQ(dispatch->Invoke(1, IID_NULL, 0x409, DISPATCH_METHOD, &params, &result, nullptr,
-                               nullptr),
-              S_OK);
+    EXPECT_EQ(
+        dispatch->Invoke(1, IID_NULL, 0x409, DISPATCH_METHOD, &params, &result, nullptr, nullptr),
+        S_OK);
     EXPECT_EQ(late, total);
     SysFreeString(args[1].bstrVal);
     dispatch->Release();
@@ -496,7 +499,7 @@ TEST_F(ComClient, ProcessEndsOnlyAfterReleaseServerAndFiveSecondsIdle) {
     ASSERT_NE(cache, nullptr);
     HRESULT left = cache->ReleaseServer();
     EXPECT_GE(left, 1);  // this client's reference and the factory's remain
-    EXPECT_EQ(cache->ReleaseServer(), E_UNEXPECTED);  // only once
+    EXPECT_EQ(cache->ReleaseServer(), E_UNEXPECTED);              // only once
     EXPECT_EQ(WaitForSingleObject(process, 3000), WAIT_TIMEOUT);  // still held by this client
     DWORD released = GetTickCount();
     cache->Release();

@@ -136,8 +136,9 @@ TEST(FolderSizeCacheObject, SingletonFactoryHandsOutOneObject) {
     EXPECT_EQ(factory.CreateInstance(outer, IID_IUnknown, &aggregated), CLASS_E_NOAGGREGATION);
     IFolderSizeCache* first = nullptr;
     IDispatch* second = nullptr;
-    ASSERT_EQ(factory.CreateInstance(nullptr, IID_IFolderSizeCache,
-                                     reinterpret_cast<void**>(&first)), S_OK);
+    ASSERT_EQ(
+        factory.CreateInstance(nullptr, IID_IFolderSizeCache, reinterpret_cast<void**>(&first)),
+        S_OK);
     ASSERT_EQ(factory.CreateInstance(nullptr, IID_IDispatch, reinterpret_cast<void**>(&second)),
               S_OK);
     EXPECT_EQ(static_cast<IDispatch*>(first), second);

@@ -66,7 +66,7 @@ TEST(FolderKey, FoldsAsciiLettersAndDropsOneTrailingBackslash) {
 }
 
 class FolderTreeCacheTest : public ::testing::Test {
-protected:
+  protected:
     FolderTreeCache cache;
     TestTree tree;
 };
@@ -96,8 +96,12 @@ TEST_F(FolderTreeCacheTest, SumsLogicalSizesOfEveryFileBelow) {
         const wchar_t* folder;
         uint64_t files, subfolders;
     } records[] = {
-        {L"", 1005, 70001 + 4294967296ull}, {L"a", 1, 70000}, {L"a\\b", 0, 70000},
-        {L"a\\b\\c", 70000, 0},             {L"empty", 0, 0}, {L"big", 4294967296ull, 0},
+        {L"", 1005, 70001 + 4294967296ull},
+        {L"a", 1, 70000},
+        {L"a\\b", 0, 70000},
+        {L"a\\b\\c", 70000, 0},
+        {L"empty", 0, 0},
+        {L"big", 4294967296ull, 0},
     };
     for (const auto& e : records) {
         FolderRecord record = Peek(cache, tree.Path(e.folder));
@@ -424,9 +428,15 @@ TEST_F(FolderTreeCacheTest, ConcurrentScansResetsAndRemovalsStaySound) {
     }
     for (int round = 0; round < 300; ++round) {
         switch (round % 4) {
-            case 0: cache.ClearAll(); break;
-            case 1: cache.DropFolder(Lower(tree.Path(L"d" + std::to_wstring(round % 3)))); break;
-            case 2: cache.MarkSubtree(Lower(tree.Root())); break;
+            case 0:
+                cache.ClearAll();
+                break;
+            case 1:
+                cache.DropFolder(Lower(tree.Path(L"d" + std::to_wstring(round % 3))));
+                break;
+            case 2:
+                cache.MarkSubtree(Lower(tree.Root()));
+                break;
             default:
                 cache.MarkContainingFolder(Lower(tree.Path(L"d1\\e2\\f.bin")));
                 break;

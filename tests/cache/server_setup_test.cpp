@@ -15,8 +15,7 @@ TEST(ServerCommandLine, SwitchRules) {
     } cases[] = {
         {L"\"C:\\Program Files\\Tolvane\\TVN Cache.exe\" /RegServer", ServerCommand::RegServer},
         {L"\"C:\\Program Files\\Tolvane\\TVN Cache.exe\" -regserver", ServerCommand::RegServer},
-        {L"\"C:\\Program Files\\Tolvane\\TVN Cache.exe\" /UNREGSERVER",
-         ServerCommand::UnregServer},
+        {L"\"C:\\Program Files\\Tolvane\\TVN Cache.exe\" /UNREGSERVER", ServerCommand::UnregServer},
         {L"\"C:\\Program Files\\Tolvane\\TVN Cache.exe\" -UnRegServer\t/x",
          ServerCommand::UnregServer},
         {L"TVN.exe /RegServer", ServerCommand::RegServer},

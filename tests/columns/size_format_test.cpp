@@ -43,7 +43,9 @@ Cell Bar(uint64_t size, uint64_t parent, int64_t style, wchar_t symbol = kBullet
     return {ok, out};
 }
 
-std::wstring Bullets(size_t count) { return std::wstring(count, kBullet); }
+std::wstring Bullets(size_t count) {
+    return std::wstring(count, kBullet);
+}
 
 struct SizeCase {
     uint64_t size;
@@ -102,17 +104,17 @@ TEST(SizeText, UnitsDecimalsAndGrouping) {
 // digit in every row.
 TEST(SizeText, HalfwayRoundsAwayFromZero) {
     const SizeCase cases[] = {
-        {512, kKB, 0, L' ', L"1 KB"},                  // 0.5
-        {2560, kKB, 0, L' ', L"3 KB"},                 // 2.5
-        {1152, kKB, 2, L' ', L"1.13 KB"},              // 1.125
-        {1234560, kKB, 2, 0, L"1205.63 KB"},           // 1205.625
-        {2621440, kAuto, 0, L' ', L"3 MB"},            // 2.5 MB
-        {536870912, kGB, 0, L' ', L"1 GB"},            // 0.5 GB
-        {2748779069440, kAuto, 0, L' ', L"3 TB"},      // 2.5 TB
-        {1023488, kKB, 0, L' ', L"1 000 KB"},          // 999.5: the carry adds a group
-        {1048575, kKB, 2, L' ', L"1 024.00 KB"},       // 1023.9990234375
+        {512, kKB, 0, L' ', L"1 KB"},                      // 0.5
+        {2560, kKB, 0, L' ', L"3 KB"},                     // 2.5
+        {1152, kKB, 2, L' ', L"1.13 KB"},                  // 1.125
+        {1234560, kKB, 2, 0, L"1205.63 KB"},               // 1205.625
+        {2621440, kAuto, 0, L' ', L"3 MB"},                // 2.5 MB
+        {536870912, kGB, 0, L' ', L"1 GB"},                // 0.5 GB
+        {2748779069440, kAuto, 0, L' ', L"3 TB"},          // 2.5 TB
+        {1023488, kKB, 0, L' ', L"1 000 KB"},              // 999.5: the carry adds a group
+        {1048575, kKB, 2, L' ', L"1 024.00 KB"},           // 1023.9990234375
         {1048575, kKB, 10, L' ', L"1 023.9990234375 KB"},  // exact, no rounding
-        {1234567, kKB, 7, L' ', L"1 205.6318359 KB"},  // above the offered range, used as is
+        {1234567, kKB, 7, L' ', L"1 205.6318359 KB"},      // above the offered range, used as is
     };
     ExpectSizeTexts(cases, std::size(cases));
 }
@@ -139,8 +141,8 @@ TEST(SizeText, DecimalsAreClampedToWhatFits) {
     ExpectSizeTexts(cases, std::size(cases));
 
     // The longest text a cell holds: every decimal beyond the exact value is a zero.
-    for (int64_t decimals : {int64_t{250}, int64_t{251}, int64_t{100000},
-                             std::numeric_limits<int64_t>::max()}) {
+    for (int64_t decimals :
+         {int64_t{250}, int64_t{251}, int64_t{100000}, std::numeric_limits<int64_t>::max()}) {
         const Cell cell = Size(1234567, kKB, decimals);
         ASSERT_TRUE(cell.ok) << decimals;
         ASSERT_EQ(cell.text.size(), kCellTextChars - 1) << decimals;
@@ -224,9 +226,9 @@ TEST(BarText, BarAndPercentage) {
         {1, 3, kValue, L" 33.33 %"},
         {1, 3, kBar, Bullets(16)},
         {0, 3, kBar, L""},
-        {1, 3, 3, Bullets(16) + L" 33.33 %"},   // unknown styles show both
+        {1, 3, 3, Bullets(16) + L" 33.33 %"},  // unknown styles show both
         {1, 3, -1, Bullets(16) + L" 33.33 %"},
-        {1, 800, kValue, L" 0.13 %"},           // 0.125 exactly: half away from zero
+        {1, 800, kValue, L" 0.13 %"},                // 0.125 exactly: half away from zero
         {6, 3, kBoth, Bullets(100) + L" 200.00 %"},  // item larger than a stale parent size
         // Products beyond 64 bits: the share of 2^62 in 2^63 is still one half.
         {1ull << 62, 1ull << 63, kBoth, Bullets(25) + L" 50.00 %"},

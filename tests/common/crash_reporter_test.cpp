@@ -31,10 +31,10 @@ std::wstring VictimPath() {
 // takes a child's WINEDLLOVERRIDES from its own environment, not from the environment block
 // given to CreateProcessW, so the per-program override key is used instead.
 class DbghelpDisabled {
-public:
+  public:
     DbghelpDisabled() {
-        RegCreateKeyExW(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                        key_.put(), nullptr);
+        RegCreateKeyExW(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key_.put(),
+                        nullptr);
         RegSetValueExW(key_.get(), L"dbghelp", 0, REG_SZ, reinterpret_cast<const BYTE*>(L""),
                        sizeof(wchar_t));
     }
@@ -43,7 +43,7 @@ public:
         RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Wine\\AppDefaults\\crash_victim.exe");
     }
 
-private:
+  private:
     static constexpr const wchar_t* kKey =
         L"Software\\Wine\\AppDefaults\\crash_victim.exe\\DllOverrides";
     tvn::UniqueHKey key_;
@@ -60,8 +60,8 @@ struct Outcome {
 Outcome RunVictim(const wchar_t* mode, const std::wstring& caption, const std::wstring& dumpName,
                   bool dbghelpDisabled) {
     Outcome outcome;
-    std::wstring commandLine = L"\"" + VictimPath() + L"\" " + mode + L" \"" + caption + L"\" \"" +
-                               dumpName + L"\"";
+    std::wstring commandLine =
+        L"\"" + VictimPath() + L"\" " + mode + L" \"" + caption + L"\" \"" + dumpName + L"\"";
     std::optional<DbghelpDisabled> noDbghelp;
     if (dbghelpDisabled) {
         noDbghelp.emplace();
@@ -129,7 +129,7 @@ void WriteStaleFile(const std::wstring& path) {
 // by default waits on a crash dialog. For the time of a test it only ends the process, as
 // Windows does without a debugger.
 class NoCrashDialog {
-public:
+  public:
     NoCrashDialog() {
         RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Wine\\WineDbg", 0, nullptr, 0,
                         KEY_ALL_ACCESS, nullptr, key_.put(), nullptr);
@@ -149,7 +149,7 @@ public:
         }
     }
 
-private:
+  private:
     static constexpr const wchar_t* kName = L"ShowCrashDialog";
     tvn::UniqueHKey key_;
     DWORD previous_ = 0;
@@ -171,8 +171,7 @@ TEST(CrashReporter, FailingProcess) {
         {"access violation", L"fault", false, true, kReporterExitCode},
         {"no exception information", L"null", false, true, kReporterExitCode},
         {"dbghelp missing: the system handles it", L"fault", true, false, kAccessViolation},
-        {"uninstalled: the earlier filter is back", L"uninstalled", false, false,
-         kAccessViolation},
+        {"uninstalled: the earlier filter is back", L"uninstalled", false, false, kAccessViolation},
     };
     const std::wstring documents = DocumentsFolder();
     ASSERT_FALSE(documents.empty());

@@ -23,8 +23,7 @@ constexpr reg::Row kTable[] = {
     {L"Test.Class.1", KeyRule::Owned, L"", L"Test Class"},
     {L"Test.Class.1\\CLSID", KeyRule::Owned, L"", L"{C1A55000-0000-0000-0000-000000000001}"},
     {L"CLSID", KeyRule::Kept},
-    {L"CLSID\\{C1A55000-0000-0000-0000-000000000001}", KeyRule::ReplacedWhole, L"",
-     L"Test Class"},
+    {L"CLSID\\{C1A55000-0000-0000-0000-000000000001}", KeyRule::ReplacedWhole, L"", L"Test Class"},
     {L"CLSID\\{C1A55000-0000-0000-0000-000000000001}", KeyRule::Owned, L"AppID", L"%APPID%"},
     {L"CLSID\\{C1A55000-0000-0000-0000-000000000001}\\Programmable", KeyRule::ReplacedWhole},
     {L"CLSID\\{C1A55000-0000-0000-0000-000000000001}\\LocalServer32", KeyRule::Owned, L"",
@@ -62,7 +61,7 @@ const std::vector<std::wstring> kWritten = {
 };
 
 class ScratchRoot {
-public:
+  public:
     ScratchRoot() {
         const auto* info = testing::UnitTest::GetInstance()->current_test_info();
         std::string name = info->name();
@@ -95,7 +94,7 @@ public:
         return lines;
     }
 
-private:
+  private:
     static void Walk(HKEY key, const std::wstring& path, std::vector<std::wstring>& lines) {
         for (DWORD i = 0;; ++i) {
             wchar_t name[256];

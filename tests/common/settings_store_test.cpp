@@ -14,7 +14,7 @@ namespace {
 
 // A key of its own below HKCU\Software\TolvaneTest, deleted with everything in it at the end.
 class ScratchKey {
-public:
+  public:
     explicit ScratchKey(const std::wstring& name) : path_(L"Software\\TolvaneTest\\" + name) {
         RegDeleteTreeW(HKEY_CURRENT_USER, path_.c_str());
         EXPECT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, path_.c_str(), 0, nullptr, 0,
@@ -27,8 +27,8 @@ public:
     HKEY get() const { return key_.get(); }
 
     void Put(const wchar_t* name, DWORD type, const void* data, DWORD size) const {
-        ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key_.get(), name, 0, type,
-                                                static_cast<const BYTE*>(data), size));
+        ASSERT_EQ(ERROR_SUCCESS,
+                  RegSetValueExW(key_.get(), name, 0, type, static_cast<const BYTE*>(data), size));
     }
     // The stored type and bytes of a value.
     std::vector<BYTE> Raw(const wchar_t* name, DWORD* type) const {
@@ -38,7 +38,7 @@ public:
         return std::vector<BYTE>(data, data + size);
     }
 
-private:
+  private:
     std::wstring path_;
     tvn::UniqueHKey key_;
 };
@@ -110,8 +110,8 @@ TEST(SettingsStore, CharacterAndTextReads) {
     const Case cases[] = {
         {"character", REG_BINARY, Bytes<wchar_t>(L'.'), 1, L" ", L".", true},
         {"character in a longer buffer", REG_BINARY, TextBytes(L"ab"), 10, L" ", L"a", true},
-        {"character too long for its buffer", REG_BINARY, TextBytes(L"|"), 1, L"\x2022",
-         L"\x2022", true},
+        {"character too long for its buffer", REG_BINARY, TextBytes(L"|"), 1, L"\x2022", L"\x2022",
+         true},
         {"zero character", REG_BINARY, Bytes<wchar_t>(0), 1, L" ", std::wstring(1, L'\0'), true},
         {"text", REG_BINARY, TextBytes(L"Gr\x00f6\x00dfe"), 80, L"VudaZe", L"Gr\x00f6\x00dfe",
          false},
@@ -133,11 +133,11 @@ TEST(SettingsStore, CharacterAndTextReads) {
             key.Put(L"V", c.type, c.stored.data(), static_cast<DWORD>(c.stored.size()));
         }
         if (c.character) {
-            EXPECT_EQ(c.expected[0], ss::ReadCharacter(key.get(), L"V", c.defaultValue[0],
-                                                        c.capacity));
+            EXPECT_EQ(c.expected[0],
+                      ss::ReadCharacter(key.get(), L"V", c.defaultValue[0], c.capacity));
         } else {
-            EXPECT_EQ(c.expected, ss::ReadText(key.get(), L"V", c.defaultValue.c_str(),
-                                               c.capacity));
+            EXPECT_EQ(c.expected,
+                      ss::ReadText(key.get(), L"V", c.defaultValue.c_str(), c.capacity));
         }
     }
 }
@@ -281,8 +281,8 @@ TEST(SettingsStore, ConfigUpdateMessageReachesTopLevelWindows) {
     windowClass.hInstance = GetModuleHandleW(nullptr);
     windowClass.lpszClassName = L"TolvaneTestListener";
     RegisterClassW(&windowClass);
-    HWND window = CreateWindowExW(0, L"TolvaneTestListener", L"listener", WS_OVERLAPPED, 0, 0,
-                                  10, 10, nullptr, nullptr, windowClass.hInstance, nullptr);
+    HWND window = CreateWindowExW(0, L"TolvaneTestListener", L"listener", WS_OVERLAPPED, 0, 0, 10,
+                                  10, nullptr, nullptr, windowClass.hInstance, nullptr);
     ASSERT_NE(nullptr, window);
     g_watched = message;
     g_received = 0;

@@ -62,8 +62,8 @@ bool RemoveTree(const std::wstring& path) {
 
 TestTree::TestTree(const wchar_t* drive) {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    std::wstring name = info ? Widen(info->test_suite_name()) + L"." + Widen(info->name())
-                             : std::wstring(L"tree");
+    std::wstring name =
+        info ? Widen(info->test_suite_name()) + L"." + Widen(info->name()) : std::wstring(L"tree");
     for (auto& c : name) {
         if (c == L'/' || c == L'\\' || c == L':') {
             c = L'_';
@@ -74,13 +74,17 @@ TestTree::TestTree(const wchar_t* drive) {
     CreateFolders(root_);
 }
 
-TestTree::~TestTree() { RemoveTree(root_); }
+TestTree::~TestTree() {
+    RemoveTree(root_);
+}
 
 std::wstring TestTree::Path(const std::wstring& relative) const {
     return relative.empty() ? root_ : root_ + L"\\" + relative;
 }
 
-void TestTree::Folder(const std::wstring& relative) const { CreateFolders(Path(relative)); }
+void TestTree::Folder(const std::wstring& relative) const {
+    CreateFolders(Path(relative));
+}
 
 void TestTree::File(const std::wstring& relative, uint64_t size) const {
     std::wstring path = Path(relative);

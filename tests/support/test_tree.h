@@ -19,7 +19,7 @@ inline constexpr const wchar_t* kRemovableDrive = L"r:";
 // A folder of its own below a drive root, named after the running test; deleted with
 // everything in it when the object goes.
 class TestTree {
-public:
+  public:
     explicit TestTree(const wchar_t* drive = kFixedDrive);
     ~TestTree();
     TestTree(const TestTree&) = delete;
@@ -37,7 +37,7 @@ public:
     // Deletes a file, or a folder with everything in it.
     void Remove(const std::wstring& relative) const;
 
-private:
+  private:
     std::wstring root_;
 };
 

@@ -18,20 +18,8 @@ constexpr UINT kPropertiesIconStrip = 131;
 constexpr UINT kPropertiesHelp = 32778;
 constexpr UINT kPropertiesAbout = 32777;
 
-inline const ACL_Menu::Colors kToolbarColors = {
-    .background = 0xFFFAFA,
-    .selectedBackground = 0xE0B094,
-    .gradientLeft = RGB(255, 255, 255),
-    .gradientRight = RGB(0x94, 0xB0, 0xE0),
-    .text = 0x000000,
-    .selectedText = 0xFFFFFF,
-    .disabledText = GetSysColor(COLOR_GRAYTEXT),
-    .frame = 0x000000,
-    .separatorLine = 0x000000,
-    .checkMarkLines = 0x000000,
-};
-
-inline const ACL_Menu::Colors kPropertiesColors = {
+// The ten colours; the toolbar and the properties program set the same ones.
+inline const ACL_Menu::Colors kMenuColors = {
     .background = RGB(250, 250, 255),
     .selectedBackground = RGB(148, 176, 224),
     .gradientLeft = RGB(255, 255, 255),
@@ -50,7 +38,7 @@ inline DWORD SetUpToolbarMenu(ACL_Menu& menu, HINSTANCE module, HWND owner) {
     menu.SetIconSize(14, 14);
     DWORD loaded = menu.Load(module, IDR_SETTINGS_MENU, IDR_MENU_ICONS, IDB_MENU_ICONS, owner);
     DWORD checked = menu.SetCheckImage(LoadBitmapW(module, MAKEINTRESOURCEW(IDB_CHECKMARK)), false);
-    menu.SetColors(kToolbarColors);
+    menu.SetColors(kMenuColors);
     return loaded != ERROR_SUCCESS ? loaded : checked;
 }
 
@@ -59,7 +47,7 @@ inline DWORD SetUpPropertiesMenu(ACL_Menu& menu, HINSTANCE module, HWND owner) {
     DWORD loaded =
         menu.Load(module, kPropertiesMenu, kPropertiesIconMenu, kPropertiesIconStrip, owner);
     menu.SetIconSize(16, 16);
-    menu.SetColors(kPropertiesColors);
+    menu.SetColors(kMenuColors);
     return loaded;
 }
 

@@ -103,26 +103,23 @@ const ACL_Menu::ItemRecord* Record(HMENU menu, int position) {
 // Counts of live GDI objects and menus of this process. GetGuiResources where the system
 // answers it; under Wine, which does not, the handle tables are walked: Wine accepts a
 // handle by its low word, so every live object answers exactly one of them (a menu two).
-int LiveGdiObjects() {
-    if (DWORD count = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS); count != 0) {
+int LiveObjects(DWORD kind, bool (*alive)(UINT_PTR handle)) {
+    if (DWORD count = GetGuiResources(GetCurrentProcess(), kind); count != 0) {
         return static_cast<int>(count);
     }
     int count = 0;
     for (UINT_PTR handle = 1; handle <= 0xFFFF; ++handle) {
-        count += GetObjectType(reinterpret_cast<HGDIOBJ>(handle)) != 0;
+        count += alive(handle);
     }
     return count;
 }
-
+int LiveGdiObjects() {
+    return LiveObjects(GR_GDIOBJECTS,
+                       [](UINT_PTR h) { return GetObjectType(reinterpret_cast<HGDIOBJ>(h)) != 0; });
+}
 int LiveMenus() {
-    if (DWORD count = GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS); count != 0) {
-        return static_cast<int>(count);
-    }
-    int count = 0;
-    for (UINT_PTR handle = 1; handle <= 0xFFFF; ++handle) {
-        count += IsMenu(reinterpret_cast<HMENU>(handle)) != 0;
-    }
-    return count;
+    return LiveObjects(GR_USEROBJECTS,
+                       [](UINT_PTR h) { return IsMenu(reinterpret_cast<HMENU>(h)) != FALSE; });
 }
 
 // Positions in the shown toolbar menu.
@@ -242,7 +239,7 @@ TEST(AclMenuSetup, StartsWithTheDefaultSizesAndColours) {
 
 TEST(AclMenuSetup, SettingsTakeEffectAndRecomputeTheColumn) {
     ACL_Menu menu;
-    menu.SetColors(kToolbarColors);
+    menu.SetColors(kMenuColors);
     ACL_Menu::Colors c = menu.GetColors();
     EXPECT_EQ(Hex(c.gradientRight), Hex(RGB(0x94, 0xB0, 0xE0)));
     EXPECT_EQ(Hex(c.selectedBackground), Hex(0xE0B094));
@@ -696,7 +693,7 @@ TEST_F(AclMenuToolbar, AnItemWithoutIconShowsOnlyTheGradient) {
 }
 
 TEST_F(AclMenuToolbar, CheckedWithoutImageDrawsAFramedCheckMark) {
-    ACL_Menu::Colors colors = kToolbarColors;
+    ACL_Menu::Colors colors = kMenuColors;
     colors.frame = RGB(0, 0, 200);
     colors.checkMarkLines = RGB(200, 0, 0);
     menu_.SetColors(colors);
@@ -721,7 +718,7 @@ TEST_F(AclMenuToolbar, CheckedWithoutImageDrawsAFramedCheckMark) {
 }
 
 TEST_F(AclMenuToolbar, SeparatorIsAGradientStubAndALine) {
-    ACL_Menu::Colors colors = kToolbarColors;
+    ACL_Menu::Colors colors = kMenuColors;
     colors.separatorLine = RGB(0, 160, 0);
     menu_.SetColors(colors);
     const RECT rect = {10, 10, 170, 19};  // 9 high: the line lies at 10 + 9 / 2

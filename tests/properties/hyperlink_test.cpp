@@ -282,6 +282,18 @@ TEST_F(HyperlinkTest, CursorOfTheStyleOrTheControlsOwn) {
     }
 }
 
+TEST_F(HyperlinkTest, WithoutAStyleItDrawsWithTheDefaults) {
+    acl::Hyperlink hyperlink;
+    ASSERT_EQ(hyperlink.Create(acl::Hyperlink::kSendCommand, link, parent.get(), nullptr,
+                               kCommandId, nullptr),
+              0u);
+    PaintNow(link);
+    const Pixels pixels = Capture(link);
+    ASSERT_GT(pixels.width, 0);
+    EXPECT_EQ(pixels.At(pixels.width - 1, pixels.height - 1), GetSysColor(COLOR_BTNFACE));
+    EXPECT_GT(pixels.Count(RGB(0, 0, 200)), 20);
+}
+
 TEST_F(HyperlinkTest, SetTextReportsSuccessAndRepaints) {
     acl::Hyperlink hyperlink;
     ASSERT_EQ(hyperlink.Create(acl::Hyperlink::kSendCommand, link, parent.get(), nullptr,

@@ -194,6 +194,21 @@ TEST_F(SubclassControlBaseTest, ControlDestroyedWhileAttachedGivesEverythingBack
     a.Detach();
 }
 
+TEST_F(SubclassControlBaseTest, WindowWithoutThePropertyGetsTheDefaultHandling) {
+    // Someone removed our property: the shared procedure has no object to call and answers
+    // as DefWindowProcW does (here: the window's text), not with 0.
+    HWND window = Static(1, L"seven");
+    CountingControl control;
+    ASSERT_EQ(control.Attach(window, 0), 0u);
+    ASSERT_NE(RemovePropW(window, acl::SubclassControlBase::kAtomName), nullptr);
+    EXPECT_EQ(SendMessageW(window, WM_GETTEXTLENGTH, 0, 0), 5);
+    wchar_t text[16] = {};
+    EXPECT_EQ(GetWindowTextW(window, text, 16), 5);
+    EXPECT_STREQ(text, L"seven");
+    EXPECT_EQ(control.messages, 0);
+    EXPECT_EQ(control.Detach(), 0u);
+}
+
 // A subclass made after ours: it records what it sees and hands everything on.
 struct LaterSubclass {
     static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Takes docs/screenshots/controls.png: the dialog-control showcase (a coloured group and two
 # links, the second one hot) in a throw-away Wine prefix on a virtual display, with Wine
-# drawing the title bar itself.
+# drawing the title bar itself. The prefix's services start under the display (a desktop
+# started without one would keep every window off it), so open_run_prefix does not fit here.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
 build=${TOLVANE_BUILD:-$top/build}

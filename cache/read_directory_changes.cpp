@@ -4,6 +4,8 @@
 #include <cstring>
 #include <new>
 
+#include "ascii_fold.h"
+
 namespace acl {
 
 namespace {
@@ -20,16 +22,6 @@ constexpr DWORD kDrainTimeoutMs = 5000;
 
 // Batch threads do little; a small stack reservation keeps floods of them cheap.
 constexpr SIZE_T kBatchStackBytes = 256 * 1024;
-
-bool EqualIgnoringAsciiCase(const wchar_t* a, const wchar_t* b) {
-    auto fold = [](wchar_t c) { return c >= L'A' && c <= L'Z' ? wchar_t(c - L'A' + L'a') : c; };
-    for (; *a && *b; ++a, ++b) {
-        if (fold(*a) != fold(*b)) {
-            return false;
-        }
-    }
-    return *a == *b;
-}
 
 }  // namespace
 
@@ -96,7 +88,7 @@ DWORD ReadDirectoryChanges::AddDirectory(const wchar_t* path) {
         CriticalSection hold(lock);
         hold.Enter();
         for (const auto& [key, entry] : watches) {
-            if (EqualIgnoringAsciiCase(entry->path, path)) {
+            if (tvn::EqualFoldingAscii(entry->path, path)) {
                 return ERROR_ALREADY_EXISTS;
             }
         }
@@ -128,7 +120,7 @@ DWORD ReadDirectoryChanges::AddDirectory(const wchar_t* path) {
     CriticalSection hold(lock);
     hold.Enter();
     for (const auto& [key, other] : watches) {  // added by someone else meanwhile
-        if (EqualIgnoringAsciiCase(other->path, path)) {
+        if (tvn::EqualFoldingAscii(other->path, path)) {
             FreeEntry(entry);
             return ERROR_ALREADY_EXISTS;
         }

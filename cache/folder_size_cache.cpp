@@ -144,13 +144,12 @@ STDMETHODIMP FolderSizeCache::CreateCache() {
             return;  // no memory: this drive is not scanned
         }
         AddRef();  // released by the thread when its scan is done
-        HANDLE thread = CreateThread(nullptr, 0, DriveScanThread, job, 0, nullptr);
-        if (thread == nullptr) {
+        // Nobody waits for the thread: its handle goes at once.
+        UniqueHandleObj thread(CreateThread(nullptr, 0, DriveScanThread, job, 0, nullptr));
+        if (!thread) {
             delete job;
             Release();
-            return;
         }
-        CloseHandle(thread);
     });
     return S_OK;
 }

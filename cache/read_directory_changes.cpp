@@ -5,6 +5,7 @@
 #include <new>
 
 #include "ascii_fold.h"
+#include "unique_handle.h"
 
 namespace acl {
 
@@ -354,11 +355,10 @@ DWORD WINAPI ReadDirectoryChanges::BatchMain(void* parameter) {
 
 void ReadDirectoryChanges::Dispatch(ChangeBatch* batch) {
     runningBatches_.fetch_add(1);
-    HANDLE thread = CreateThread(nullptr, kBatchStackBytes, BatchMain, batch,
-                                 STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
-    if (thread) {
-        CloseHandle(thread);  // nobody waits for it: the count tracks it
-    } else {
+    // Nobody waits for the thread (the count tracks it): its handle goes at once.
+    tvn::UniqueHandleObj thread(CreateThread(nullptr, kBatchStackBytes, BatchMain, batch,
+                                             STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr));
+    if (!thread) {
         BatchMain(batch);  // no thread to be had: handle it here rather than lose it
     }
 }

@@ -15,6 +15,7 @@
 
 #include "bench_timing.h"
 #include "folder_tree_cache.h"
+#include "folder_tree_cache_probe.h"
 
 namespace {
 
@@ -90,12 +91,12 @@ size_t PrivateBytes() {
 // those (10,001 records).
 std::wstring PreloadSubtree(FolderTreeCache& cache, int index) {
     std::wstring a = L"x:\\bench\\folder-" + std::to_wstring(index);
-    cache.Preload(a, L"x:\\bench", 1);
+    tvn::FolderTreeCacheProbe(cache).Preload(a, L"x:\\bench", 1);
     for (int j = 0; j < 100; ++j) {
         std::wstring b = a + L"\\subfolder-" + std::to_wstring(j);
-        cache.Preload(b, a, 1);
+        tvn::FolderTreeCacheProbe(cache).Preload(b, a, 1);
         for (int k = 0; k < 99; ++k) {
-            cache.Preload(b + L"\\leaf-" + std::to_wstring(k), b, 1);
+            tvn::FolderTreeCacheProbe(cache).Preload(b + L"\\leaf-" + std::to_wstring(k), b, 1);
         }
     }
     return a;
@@ -103,7 +104,7 @@ std::wstring PreloadSubtree(FolderTreeCache& cache, int index) {
 
 // A table of 1,000,101 records.
 void PreloadMillion(FolderTreeCache& cache) {
-    cache.Preload(L"x:\\bench", L"", 0);
+    tvn::FolderTreeCacheProbe(cache).Preload(L"x:\\bench", L"", 0);
     for (int i = 0; i < 100; ++i) {
         PreloadSubtree(cache, i);
     }
@@ -183,15 +184,16 @@ int wmain(int argc, wchar_t** argv) {
             WriteFile(h, "x", 1, &written, nullptr);
             CloseHandle(h);
             cache.MarkContainingFolder(Lower(file));  // what the watcher does for the change
-            uint64_t before = cache.ListingCount();
+            uint64_t before = tvn::FolderTreeCacheProbe(cache).ListingCount();
             double start = NowMs();
             uint64_t after = Cached(cache, root);
             recounts.push_back(NowMs() - start);
-            listed = cache.ListingCount() - before;
+            listed = tvn::FolderTreeCacheProbe(cache).ListingCount() - before;
             if (after != total + 1) {
-                std::fprintf(stderr, "recount gave %llu, expected %llu (listed %llu)\n",
-                             (unsigned long long)after, (unsigned long long)(total + 1),
-                             (unsigned long long)(cache.ListingCount() - before));
+                std::fprintf(
+                    stderr, "recount gave %llu, expected %llu (listed %llu)\n",
+                    (unsigned long long)after, (unsigned long long)(total + 1),
+                    (unsigned long long)(tvn::FolderTreeCacheProbe(cache).ListingCount() - before));
                 return 1;
             }
             DeleteFileW(file.c_str());
@@ -207,7 +209,7 @@ int wmain(int argc, wchar_t** argv) {
         const size_t before = PrivateBytes();
         FolderTreeCache big;
         PreloadMillion(big);
-        const size_t records = big.RecordCount();
+        const size_t records = tvn::FolderTreeCacheProbe(big).RecordCount();
         const double perRecord = double(PrivateBytes() - before) / double(records);
         std::vector<double> drops;
         for (int i = 0; i < runs; ++i) {

@@ -80,19 +80,18 @@ int wmain(int argc, wchar_t** argv) {
     RegDeleteTreeW(HKEY_CURRENT_USER, tvn::SettingsStore::kKeyPath);
 
     IColumnProvider* provider = nullptr;
-    HRESULT hr = CoCreateInstance(tvn::kClsidFolderSize, nullptr, CLSCTX_INPROC_SERVER,
+    HRESULT hr = CoCreateInstance(CLSID_FolderSize, nullptr, CLSCTX_INPROC_SERVER,
                                   IID_IColumnProvider, reinterpret_cast<void**>(&provider));
     if (FAILED(hr)) {
         std::fprintf(stderr, "FolderSize cannot be created: 0x%08lX\n", hr);
         return 2;
     }
     // Without a working cache server only the rows that need none are measured.
-    tvn::FolderSizeCacheClient* kept = nullptr;
-    HRESULT serverResult =
-        CoCreateInstance(tvn::kClsidFolderSizeCache, nullptr, CLSCTX_LOCAL_SERVER,
-                         tvn::kIidFolderSizeCache, reinterpret_cast<void**>(&kept));
+    IFolderSizeCache* kept = nullptr;
+    HRESULT serverResult = CoCreateInstance(CLSID_FolderSizeCache, nullptr, CLSCTX_LOCAL_SERVER,
+                                            IID_IFolderSizeCache, reinterpret_cast<void**>(&kept));
 
-    SHCOLUMNID column{tvn::kClsidFolderSize, tvn::SizeColumn};
+    SHCOLUMNID column{CLSID_FolderSize, tvn::SizeColumn};
     // One size cell of `item` through the provider, as Explorer asks it.
     std::wstring cellText;
     auto cellOf = [&](const std::wstring& item, DWORD attributes) {
@@ -114,9 +113,9 @@ int wmain(int argc, wchar_t** argv) {
     unsigned __int64 bytes = 0;
     auto rawCall = [&] { return SUCCEEDED(kept->GetFolderSize(path, &bytes)); };
     auto rawCreateCall = [&] {
-        tvn::FolderSizeCacheClient* cache = nullptr;
-        if (FAILED(CoCreateInstance(tvn::kClsidFolderSizeCache, nullptr, CLSCTX_LOCAL_SERVER,
-                                    tvn::kIidFolderSizeCache, reinterpret_cast<void**>(&cache)))) {
+        IFolderSizeCache* cache = nullptr;
+        if (FAILED(CoCreateInstance(CLSID_FolderSizeCache, nullptr, CLSCTX_LOCAL_SERVER,
+                                    IID_IFolderSizeCache, reinterpret_cast<void**>(&cache)))) {
             return false;
         }
         unsigned __int64 size = 0;

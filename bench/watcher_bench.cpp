@@ -17,6 +17,7 @@
 
 #include "bench_timing.h"
 #include "folder_cache_watcher.h"
+#include "folder_tree_cache_probe.h"
 
 namespace {
 
@@ -59,7 +60,7 @@ std::wstring Key(std::wstring path) {
 
 bool FilesDirty(tvn::FolderTreeCache& cache, const std::wstring& key) {
     tvn::FolderRecord record{};
-    return cache.PeekRecord(key, &record) && record.filesDirty;
+    return tvn::FolderTreeCacheProbe(cache).PeekRecord(key, &record) && record.filesDirty;
 }
 
 // Creates an empty file; returns the time the create call returned.
@@ -133,11 +134,11 @@ int wmain(int argc, wchar_t** argv) {
     }
     tvn::FolderTreeCache& cache = watcher.Cache();
 
-    uint64_t listings = cache.ListingCount();
+    uint64_t listings = tvn::FolderTreeCacheProbe(cache).ListingCount();
     start = Now();
     const uint64_t total = CachedSize(cache, tree);
     const double firstScanSeconds = Now() - start;
-    const uint64_t firstScanListings = cache.ListingCount() - listings;
+    const uint64_t firstScanListings = tvn::FolderTreeCacheProbe(cache).ListingCount() - listings;
 
     // Latency: one new file per change, spread over the leaf folders.
     const int kChanges = 200;
@@ -171,11 +172,12 @@ int wmain(int argc, wchar_t** argv) {
             return 1;
         }
         WaitQuiet(watcher);
-        listings = cache.ListingCount();
+        listings = tvn::FolderTreeCacheProbe(cache).ListingCount();
         start = Now();
         CachedSize(cache, tree);
         recountTimes.push_back(Now() - start);
-        recountListings.push_back(double(cache.ListingCount() - listings));
+        recountListings.push_back(
+            double(tvn::FolderTreeCacheProbe(cache).ListingCount() - listings));
     }
 
     std::printf("tree: %llu folders, %llu files (%llu entries), %llu bytes\n",

@@ -4,6 +4,9 @@
 #include <memory>
 #include <new>
 
+#include "ascii_fold.h"
+#include "fixed_drives.h"
+
 namespace tvn {
 
 namespace {
@@ -31,13 +34,8 @@ FolderCacheWatcher::~FolderCacheWatcher() {
 }
 
 DWORD FolderCacheWatcher::WatchFixedDrives() {
-    wchar_t root[] = L"a:\\";
-    for (wchar_t letter = L'a'; letter <= L'z'; ++letter) {
-        root[0] = letter;
-        if (GetDriveTypeW(root) == DRIVE_FIXED) {
-            AddDirectory(root);  // a root that cannot be watched is skipped
-        }
-    }
+    // A root that cannot be watched is skipped.
+    ForEachFixedDrive([this](const wchar_t* root) { AddDirectory(root); });
     return SetStopped(0);
 }
 
@@ -116,11 +114,7 @@ void FolderCacheWatcher::ApplyRecords(const wchar_t* root, const BYTE* records, 
         }
         memcpy(path + prefixLength, record + kRecordHeaderBytes, nameChars * sizeof(wchar_t));
         path[length] = 0;
-        for (size_t i = 0; i < length; ++i) {
-            if (path[i] >= L'A' && path[i] <= L'Z') {
-                path[i] = wchar_t(path[i] - L'A' + L'a');
-            }
-        }
+        FoldAsciiInPlace(path, length);
         ApplyOne(action, std::wstring_view(path, length));
 
         if (next == 0) {

@@ -4,20 +4,17 @@
 #include <new>
 #include <string>
 
+#include "fixed_drives.h"
+
 namespace tvn {
 
 namespace {
 
-// Roots "a:\" to "z:\" that report DRIVE_FIXED, as "x:\" (the caller cuts what it needs).
-template <typename Visit>
-void ForEachFixedDrive(Visit visit) {
-    for (wchar_t letter = L'a'; letter <= L'z'; ++letter) {
-        const wchar_t root[] = {letter, L':', L'\\', 0};
-        if (GetDriveTypeW(root) == DRIVE_FIXED) {
-            visit(letter);
-        }
-    }
-}
+using FolderSizeCacheObject = com::ComObject<FolderSizeCache, com::InterlockedCount,
+                                             com::LockWhileShared, com::Aggregation::Refused>;
+
+// The server's type library: TYPELIB 1 of the program, or the registered one.
+constexpr com::TypeLibrary kTypeLibrary{&LIBID_TVNCacheLib, 1, 0, 0x409};
 
 // One drive scan: owned by its thread, which frees it. The thread also holds a reference on
 // the object, so the object (and its gate) outlives every scan that still runs.
@@ -53,37 +50,28 @@ void BusyGate::Leave() {
 
 bool BusyGate::WaitIdle(DWORD milliseconds) {
     if (!idle_) {
-        return Count() <= 0;
+        acl::CriticalSection hold(lock_);
+        hold.Enter();
+        return count_ <= 0;
     }
     return WaitForSingleObject(idle_.get(), milliseconds) == WAIT_OBJECT_0;
-}
-
-LONG BusyGate::Count() {
-    acl::CriticalSection hold(lock_);
-    hold.Enter();
-    return count_;
 }
 
 // ---- construction and destruction ------------------------------------------------------------
 
 HRESULT FolderSizeCache::Create(FolderSizeCache** out) {
-    if (out == nullptr) {
-        return E_POINTER;
-    }
-    *out = new (std::nothrow) FolderSizeCache();
-    return *out != nullptr ? S_OK : E_OUTOFMEMORY;
+    return FolderSizeCacheObject::Create(out);
 }
 
 LONG FolderSizeCache::LiveObjects() {
     return g_liveObjects.load();
 }
 
-FolderSizeCache::FolderSizeCache() {
+FolderSizeCache::FolderSizeCache() : com::Dispatch<IFolderSizeCache>(kTypeLibrary) {
     ++g_liveObjects;
     // Roots that cannot be watched, or no root at all, leave the object working without
     // change marks for them; construction succeeds in any case.
     WatchFixedDrives();
-    typeInfoResult_ = LoadTypeInfo();
 }
 
 FolderSizeCache::~FolderSizeCache() {
@@ -94,110 +82,16 @@ FolderSizeCache::~FolderSizeCache() {
     // goes; the wait only documents that the gate is idle by now.
     gate_.WaitIdle(600000);
     ResetCache();
-    if (typeInfo_ != nullptr) {
-        typeInfo_->Release();
-    }
     --g_liveObjects;
 }
 
-// The type information comes from the program's own type library resource, so late binding
-// works whether or not the library is registered; the registered library is the fallback
-// for code that links the object without the resource.
-HRESULT FolderSizeCache::LoadTypeInfo() {
-    ITypeLib* library = nullptr;
-    wchar_t module[MAX_PATH + 1];
-    DWORD length = GetModuleFileNameW(nullptr, module, MAX_PATH + 1);
-    HRESULT hr = E_FAIL;
-    if (length > 0 && length <= MAX_PATH) {
-        hr = LoadTypeLibEx(module, REGKIND_NONE, &library);
-    }
-    if (FAILED(hr)) {
-        hr = LoadRegTypeLib(LIBID_TVNCacheLib, 1, 0, 0x409, &library);
-    }
-    if (FAILED(hr)) {
-        return hr;
-    }
-    hr = library->GetTypeInfoOfGuid(IID_IFolderSizeCache, &typeInfo_);
-    library->Release();
-    return hr;
-}
-
-// ---- IUnknown ------------------------------------------------------------------------------
-
-STDMETHODIMP FolderSizeCache::QueryInterface(REFIID riid, void** ppv) {
+const com::InterfaceEntry* FolderSizeCache::Interfaces() {
     static const com::InterfaceEntry table[] = {
         {&IID_IFolderSizeCache, com::InterfaceOffset<FolderSizeCache, IFolderSizeCache>()},
-        {&IID_IDispatch, com::InterfaceOffset<FolderSizeCache, IDispatch>()},
+        {&IID_IDispatch, com::InterfaceOffset<FolderSizeCache, IFolderSizeCache>()},
         {nullptr, 0},
     };
-    return com::QueryInterfaceFromTable(this, table, riid, ppv);
-}
-
-STDMETHODIMP_(ULONG) FolderSizeCache::AddRef() {
-    LONG refs = refs_.Increment();
-    if (refs == 2) {
-        com::ModuleLock::Lock();
-    }
-    return static_cast<ULONG>(refs);
-}
-
-STDMETHODIMP_(ULONG) FolderSizeCache::Release() {
-    LONG refs = refs_.Decrement();
-    if (refs == 1) {
-        com::ModuleLock::Unlock();
-    } else if (refs == 0) {
-        delete this;
-    }
-    return static_cast<ULONG>(refs);
-}
-
-// ---- IDispatch -----------------------------------------------------------------------------
-
-STDMETHODIMP FolderSizeCache::GetTypeInfoCount(UINT* count) {
-    if (count == nullptr) {
-        return E_POINTER;
-    }
-    *count = typeInfo_ != nullptr ? 1 : 0;
-    return S_OK;
-}
-
-STDMETHODIMP FolderSizeCache::GetTypeInfo(UINT index, LCID, ITypeInfo** info) {
-    if (info == nullptr) {
-        return E_POINTER;
-    }
-    *info = nullptr;
-    if (index != 0) {
-        return DISP_E_BADINDEX;
-    }
-    if (typeInfo_ == nullptr) {
-        return typeInfoResult_;
-    }
-    typeInfo_->AddRef();
-    *info = typeInfo_;
-    return S_OK;
-}
-
-STDMETHODIMP FolderSizeCache::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID,
-                                            DISPID* ids) {
-    if (!IsEqualIID(riid, IID_NULL)) {
-        return DISP_E_UNKNOWNINTERFACE;
-    }
-    if (typeInfo_ == nullptr) {
-        return typeInfoResult_;
-    }
-    return typeInfo_->GetIDsOfNames(names, count, ids);
-}
-
-STDMETHODIMP FolderSizeCache::Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS* params,
-                                     VARIANT* result, EXCEPINFO* exception, UINT* argError) {
-    if (!IsEqualIID(riid, IID_NULL)) {
-        return DISP_E_UNKNOWNINTERFACE;
-    }
-    if (typeInfo_ == nullptr) {
-        return typeInfoResult_;
-    }
-    return typeInfo_->Invoke(static_cast<IFolderSizeCache*>(this), id, flags, params, result,
-                             exception, argError);
+    return table;
 }
 
 // ---- IFolderSizeCache ----------------------------------------------------------------------
@@ -244,19 +138,18 @@ STDMETHODIMP FolderSizeCache::ReleaseServer() {
 }
 
 STDMETHODIMP FolderSizeCache::CreateCache() {
-    ForEachFixedDrive([this](wchar_t letter) {
-        auto* job = new (std::nothrow) DriveScanJob{{letter, L':', 0}, &gate_, this};
+    ForEachFixedDrive([this](const wchar_t* root) {
+        auto* job = new (std::nothrow) DriveScanJob{{root[0], L':', 0}, &gate_, this};
         if (job == nullptr) {
             return;  // no memory: this drive is not scanned
         }
         AddRef();  // released by the thread when its scan is done
-        HANDLE thread = CreateThread(nullptr, 0, DriveScanThread, job, 0, nullptr);
-        if (thread == nullptr) {
+        // Nobody waits for the thread: its handle goes at once.
+        UniqueHandleObj thread(CreateThread(nullptr, 0, DriveScanThread, job, 0, nullptr));
+        if (!thread) {
             delete job;
             Release();
-            return;
         }
-        CloseHandle(thread);
     });
     return S_OK;
 }

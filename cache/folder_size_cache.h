@@ -13,6 +13,7 @@
 #include <cstdint>
 
 #include "com_core.h"
+#include "dispatch.h"
 #include "folder_cache_watcher.h"
 #include "folder_tree_cache.h"
 #include "sync.h"
@@ -32,7 +33,6 @@ class BusyGate {
     void Leave();
     // True when no scan runs, at the latest after `milliseconds`.
     bool WaitIdle(DWORD milliseconds);
-    LONG Count();
 
   private:
     UniqueHandleObj idle_;
@@ -42,24 +42,12 @@ class BusyGate {
 
 // The object derives from the drive watcher, which owns the folder table and the cache lock:
 // construction starts watching every fixed drive root, destruction stops the watcher and waits
-// for its batch threads before anything else goes.
-class FolderSizeCache final : public IFolderSizeCache, public FolderCacheWatcher {
+// for its batch threads before anything else goes. Its IUnknown is com::ComObject's, with an
+// interlocked count and the module locked only while the object is shared (see above).
+class FolderSizeCache : public com::Dispatch<IFolderSizeCache>, public FolderCacheWatcher {
   public:
     // Builds an object with one reference, owned by the caller (the class factory).
     static HRESULT Create(FolderSizeCache** out);
-
-    // IUnknown
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
-    STDMETHODIMP_(ULONG) AddRef() override;
-    STDMETHODIMP_(ULONG) Release() override;
-
-    // IDispatch, served from the server's own type library.
-    STDMETHODIMP GetTypeInfoCount(UINT* count) override;
-    STDMETHODIMP GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info) override;
-    STDMETHODIMP GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid,
-                               DISPID* ids) override;
-    STDMETHODIMP Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params,
-                        VARIANT* result, EXCEPINFO* exception, UINT* argError) override;
 
     // IFolderSizeCache
     STDMETHODIMP GetFolderSize(BSTR bstrFolder, unsigned __int64* puSizeInBytes) override;
@@ -71,24 +59,21 @@ class FolderSizeCache final : public IFolderSizeCache, public FolderCacheWatcher
     // `path` is not changed.
     HRESULT ComputeSize(const wchar_t* path, uint64_t* outBytes);
 
-    // For tests: running drive scans, the folder table, and objects not yet destroyed.
-    LONG RunningScans() { return gate_.Count(); }
+    // For tests: objects built and not yet destroyed.
     static LONG LiveObjects();
-    FolderTreeCache& Table() { return Cache(); }
 
-  private:
+  protected:
     FolderSizeCache();
     ~FolderSizeCache() override;
+    static const com::InterfaceEntry* Interfaces();
+
+  private:
     FolderSizeCache(const FolderSizeCache&) = delete;
     FolderSizeCache& operator=(const FolderSizeCache&) = delete;
 
     static DWORD WINAPI DriveScanThread(void* parameter);
-    HRESULT LoadTypeInfo();
 
-    com::RefCount refs_;
     BusyGate gate_;
-    ITypeInfo* typeInfo_ = nullptr;
-    HRESULT typeInfoResult_ = E_UNEXPECTED;
     LONG serverReferenceReleased_ = 0;  // ReleaseServer gives up the server's reference once
 };
 

@@ -3,57 +3,16 @@
 #include <cwchar>
 #include <new>
 
+#include "ascii_fold.h"
+#include "folder_listing.h"
 #include "scan_path.h"
-#include "unique_handle.h"
 
 namespace tvn {
 
-namespace {
-
-bool IsDotOrDotDot(const wchar_t* name) {
-    return name[0] == L'.' && (name[1] == 0 || (name[1] == L'.' && name[2] == 0));
-}
-
-uint64_t FileSizeOf(const WIN32_FIND_DATAW& data) {
-    return (uint64_t(data.nFileSizeHigh) << 32) + data.nFileSizeLow;
-}
-
-bool IsFolder(const WIN32_FIND_DATAW& data) {
-    return (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-
-// Opens the listing of `path` ("%s\*.*"). False when the pattern does not fit or the folder
-// cannot be listed. True with no handle for a folder without entries: a drive root has no "."
-// and "..", so an empty root matches nothing, which is not a failure.
-bool OpenListing(const wchar_t* path, WIN32_FIND_DATAW* data, UniqueFind* listing) {
-    const size_t length = wcslen(path);
-    wchar_t pattern[kScanPathChars];
-    if (!JoinScanPath(pattern, path, length, L"*.*")) {
-        return false;
-    }
-    listing->reset(FindFirstFileW(pattern, data));
-    if (*listing) {
-        return true;
-    }
-    if (GetLastError() != ERROR_FILE_NOT_FOUND) {
-        return false;
-    }
-    pattern[length + 1] = 0;  // the folder itself, with a backslash: "m:\" for a root
-    DWORD attributes = GetFileAttributesW(pattern);
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-}  // namespace
-
 void MakeFolderKey(wchar_t* path) {
-    wchar_t* end = path;
-    for (; *end; ++end) {
-        if (*end >= L'A' && *end <= L'Z') {
-            *end = wchar_t(*end - L'A' + L'a');
-        }
-    }
-    if (end != path && end[-1] == L'\\') {
-        end[-1] = 0;
+    size_t length = FoldAsciiInPlace(path);
+    if (length != 0 && path[length - 1] == L'\\') {
+        path[length - 1] = 0;
     }
 }
 
@@ -234,89 +193,17 @@ void FolderTreeCache::MarkSubtree(std::wstring_view rootKey) {
     }
 }
 
-bool FolderTreeCache::SetMarks(std::wstring_view folderKey, bool filesDirty, bool subfoldersDirty) {
-    acl::CriticalSection hold(lock_);
-    hold.Enter();
-    FolderRecord* record = FindLocked(folderKey);
-    if (!record) {
-        return false;
-    }
-    if (filesDirty) {
-        record->filesDirty = true;
-        ++record->filesMarks;
-    }
-    if (subfoldersDirty || filesDirty) {
-        // Ancestors count this folder in their subfolder totals.
-        for (FolderRecord* r = subfoldersDirty ? record : record->parent; r; r = r->parent) {
-            r->subfoldersDirty = true;
-            ++r->subfoldersMarks;
-        }
-    }
-    return true;
-}
-
-size_t FolderTreeCache::RecordCount() {
-    acl::CriticalSection hold(lock_);
-    hold.Enter();
-    return table_.size();
-}
-
-bool FolderTreeCache::PeekRecord(std::wstring_view folderKey, FolderRecord* out) {
-    acl::CriticalSection hold(lock_);
-    hold.Enter();
-    FolderRecord* record = FindLocked(folderKey);
-    if (record) {
-        *out = *record;
-    }
-    return record != nullptr;
-}
-
-bool FolderTreeCache::Preload(std::wstring_view key, std::wstring_view parentKey,
-                              uint64_t filesBytes) {
-    acl::CriticalSection hold(lock_);
-    hold.Enter();
-    if (FindLocked(key)) {
-        return false;
-    }
-    FolderRecord* record = InsertLocked(key);
-    if (!record) {
-        return false;
-    }
-    record->filesBytes = filesBytes;
-    LinkParentLocked(record, parentKey.empty() ? nullptr : FindLocked(parentKey));
-    return true;
-}
-
-bool FolderTreeCache::LinksAreConsistent() {
-    acl::CriticalSection hold(lock_);
-    hold.Enter();
-    for (const auto& [key, record] : table_) {
-        if (record->detached || record->key != &key) {
-            return false;
-        }
-        if (FolderRecord* parent = record->parent) {
-            if (!parent->key || FindLocked(*parent->key) != parent) {
-                return false;
-            }
-            bool listed = false;
-            for (FolderRecord* c = parent->firstChild; c; c = c->nextSibling) {
-                listed = listed || c == record;
-            }
-            if (!listed) {
-                return false;
-            }
-        }
-        for (FolderRecord* c = record->firstChild; c; c = c->nextSibling) {
-            if (c->parent != record || (c->nextSibling && c->nextSibling->prevSibling != c)) {
-                return false;
-            }
-        }
-    }
-    return true;
-}
-
 HRESULT FolderTreeCache::ComputeCachedSize(wchar_t* path, FolderRecord* parent,
                                            uint64_t* outBytes) {
+    return CachedSize(path, parent, nullptr, outBytes);
+}
+
+HRESULT FolderTreeCache::ComputeUncachedSize(const wchar_t* path, uint64_t* outBytes) {
+    return UncachedSize(path, nullptr, outBytes);
+}
+
+HRESULT FolderTreeCache::CachedSize(wchar_t* path, FolderRecord* parent, const DescentLevel* up,
+                                    uint64_t* outBytes) {
     MakeFolderKey(path);
     *outBytes = 0;
     const std::wstring_view key(path);
@@ -359,9 +246,8 @@ HRESULT FolderTreeCache::ComputeCachedSize(wchar_t* path, FolderRecord* parent,
         UnpinLocked(record);
     };
 
-    WIN32_FIND_DATAW data;
-    UniqueFind listing;
-    if (!OpenListing(path, &data, &listing)) {
+    FolderListing listing;
+    if (listing.Open(path, key.size()) != ERROR_SUCCESS) {
         acl::CriticalSection hold(lock_);
         hold.Enter();
         release();
@@ -372,26 +258,29 @@ HRESULT FolderTreeCache::ComputeCachedSize(wchar_t* path, FolderRecord* parent,
         listingHook_(listingHookContext_, path);
     }
 
+    const DescentLevel level(path, up);
     uint64_t filesTotal = snapshot.filesDirty ? 0 : snapshot.filesBytes;
     uint64_t subfoldersTotal = snapshot.subfoldersDirty ? 0 : snapshot.subfoldersBytes;
     const size_t pathLength = key.size();
     wchar_t childPath[kScanPathChars];
-    for (bool more = bool(listing); more; more = FindNextFileW(listing.get(), &data)) {
-        if (IsFolder(data)) {
-            if (!snapshot.subfoldersDirty || IsDotOrDotDot(data.cFileName)) {
+    while (listing.Next()) {
+        const WIN32_FIND_DATAW& entry = listing.Entry();
+        if (IsFolderEntry(entry)) {
+            if (!snapshot.subfoldersDirty) {
                 continue;
             }
-            // A subfolder whose path does not fit counts as one that cannot be listed.
+            // A subfolder whose path does not fit counts as one that cannot be listed, and a
+            // link back to a folder this descent is inside counts 0 without a record.
             uint64_t childBytes = 0;
-            if (JoinScanPath(childPath, path, pathLength, data.cFileName) &&
-                ComputeCachedSize(childPath, record, &childBytes) == S_OK) {
+            if (JoinScanPath(childPath, path, pathLength, entry.cFileName) &&
+                !(IsLinkEntry(entry) && level.LeadsBack(childPath)) &&
+                CachedSize(childPath, record, &level, &childBytes) == S_OK) {
                 subfoldersTotal += childBytes;
             }
         } else if (snapshot.filesDirty) {
-            filesTotal += FileSizeOf(data);
+            filesTotal += FileSizeOf(entry);
         }
     }
-    listing.reset();
 
     {
         acl::CriticalSection hold(lock_);
@@ -414,30 +303,32 @@ HRESULT FolderTreeCache::ComputeCachedSize(wchar_t* path, FolderRecord* parent,
     return S_OK;
 }
 
-HRESULT FolderTreeCache::ComputeUncachedSize(const wchar_t* path, uint64_t* outBytes) {
+HRESULT FolderTreeCache::UncachedSize(const wchar_t* path, const DescentLevel* up,
+                                      uint64_t* outBytes) {
     *outBytes = 0;
-    WIN32_FIND_DATAW data;
-    UniqueFind listing;
-    if (!OpenListing(path, &data, &listing)) {
+    const size_t pathLength = wcslen(path);
+    FolderListing listing;
+    if (listing.Open(path, pathLength) != ERROR_SUCCESS) {
         return E_INVALIDARG;
     }
     listings_.fetch_add(1, std::memory_order_relaxed);
 
-    const size_t pathLength = wcslen(path);
+    const DescentLevel level(path, up);
     wchar_t childPath[kScanPathChars];
-    for (bool more = bool(listing); more; more = FindNextFileW(listing.get(), &data)) {
-        if (!IsFolder(data)) {
-            *outBytes += FileSizeOf(data);
+    while (listing.Next()) {
+        const WIN32_FIND_DATAW& entry = listing.Entry();
+        if (!IsFolderEntry(entry)) {
+            *outBytes += FileSizeOf(entry);
             continue;
         }
-        if (IsDotOrDotDot(data.cFileName)) {
-            continue;
-        }
-        if (!JoinScanPath(childPath, path, pathLength, data.cFileName)) {
+        if (!JoinScanPath(childPath, path, pathLength, entry.cFileName)) {
             return E_INVALIDARG;
         }
+        if (IsLinkEntry(entry) && level.LeadsBack(childPath)) {
+            continue;  // a link back into this descent counts 0
+        }
         uint64_t childBytes = 0;
-        HRESULT hr = ComputeUncachedSize(childPath, &childBytes);
+        HRESULT hr = UncachedSize(childPath, &level, &childBytes);
         if (FAILED(hr)) {
             return hr;
         }

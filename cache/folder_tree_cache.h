@@ -20,6 +20,7 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "descent_path.h"
 #include "scan_path.h"
 #include "sync.h"
 
@@ -58,6 +59,8 @@ class FolderTreeCache {
     // says something changed, storing what it finds. `path` is rewritten to its key. `parent`
     // is the record of the containing folder, or null for a request from outside.
     // S_OK; E_FAIL when the folder cannot be listed; E_OUTOFMEMORY when no record can be made.
+    // Both computations skip a subfolder entry reached through a link that leads back to a
+    // folder on the current descent path (see descent_path.h): it counts 0 and gets no record.
     HRESULT ComputeCachedSize(wchar_t* path, FolderRecord* parent, uint64_t* outBytes);
 
     // A plain recursive scan that stores nothing. `path` is left unchanged.
@@ -80,40 +83,19 @@ class FolderTreeCache {
     // records were lost and nothing under that root can be trusted.
     void MarkSubtree(std::wstring_view rootKey);
 
-    // Sets exactly these marks on one record (and subfoldersDirty up its parent chain when any
-    // mark is set). Returns false when the key has no record.
-    bool SetMarks(std::wstring_view folderKey, bool filesDirty, bool subfoldersDirty);
-
     // Lock-held building blocks for a caller that handles several changes under one hold.
     acl::OwnedCriticalSection& Lock() { return lock_; }
     void MarkContainingFolderLocked(std::wstring_view itemKey);
     void DropFolderLocked(std::wstring_view folderKey);
 
-    // Diagnostics: records in the table, and folder listings opened since construction.
-    size_t RecordCount();
-    uint64_t ListingCount() const { return listings_.load(std::memory_order_relaxed); }
-
-    // Copy of the record of a key, if any: for callers that want to look without computing.
-    bool PeekRecord(std::wstring_view folderKey, FolderRecord* out);
-
-    // Stores a clean record for `key` below the record of `parentKey` (none when empty or not
-    // in the table), as a scan that found `filesBytes` would. Lets benchmarks and tests build
-    // large tables without listing the disk. False when the key exists or memory runs out.
-    bool Preload(std::wstring_view key, std::wstring_view parentKey, uint64_t filesBytes);
-
-    // Checks that every record's parent and child links agree and point into the table.
-    // For tests and benchmarks; walks the whole table under the lock.
-    bool LinksAreConsistent();
-
-    // Called, outside the lock, each time a cached computation has opened a folder's listing,
-    // with the folder key. Lets tests and benchmarks act at a known point of a scan.
-    using ListingHook = void (*)(void* context, const wchar_t* key);
-    void SetListingHook(ListingHook hook, void* context) {
-        listingHook_ = hook;
-        listingHookContext_ = context;
-    }
-
   private:
+    // Tests and benchmarks look inside through this one class (folder_tree_cache_probe.h).
+    friend class FolderTreeCacheProbe;
+
+    HRESULT CachedSize(wchar_t* path, FolderRecord* parent, const DescentLevel* up,
+                       uint64_t* outBytes);
+    HRESULT UncachedSize(const wchar_t* path, const DescentLevel* up, uint64_t* outBytes);
+
     FolderRecord* FindLocked(std::wstring_view key);
     // A new record with zero fields under `key` (not yet in the table); null without memory.
     FolderRecord* InsertLocked(std::wstring_view key);
@@ -134,6 +116,9 @@ class FolderTreeCache {
     std::unordered_map<std::wstring, FolderRecord*, KeyHash, std::equal_to<>> table_;
     acl::OwnedCriticalSection lock_;
     std::atomic<uint64_t> listings_{0};
+    // Called, outside the lock, each time a cached computation has opened a folder's
+    // listing, with the folder key; set only through the probe.
+    using ListingHook = void (*)(void* context, const wchar_t* key);
     ListingHook listingHook_ = nullptr;
     void* listingHookContext_ = nullptr;
 };

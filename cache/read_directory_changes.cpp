@@ -4,6 +4,9 @@
 #include <cstring>
 #include <new>
 
+#include "ascii_fold.h"
+#include "unique_handle.h"
+
 namespace acl {
 
 namespace {
@@ -20,16 +23,6 @@ constexpr DWORD kDrainTimeoutMs = 5000;
 
 // Batch threads do little; a small stack reservation keeps floods of them cheap.
 constexpr SIZE_T kBatchStackBytes = 256 * 1024;
-
-bool EqualIgnoringAsciiCase(const wchar_t* a, const wchar_t* b) {
-    auto fold = [](wchar_t c) { return c >= L'A' && c <= L'Z' ? wchar_t(c - L'A' + L'a') : c; };
-    for (; *a && *b; ++a, ++b) {
-        if (fold(*a) != fold(*b)) {
-            return false;
-        }
-    }
-    return *a == *b;
-}
 
 }  // namespace
 
@@ -96,7 +89,7 @@ DWORD ReadDirectoryChanges::AddDirectory(const wchar_t* path) {
         CriticalSection hold(lock);
         hold.Enter();
         for (const auto& [key, entry] : watches) {
-            if (EqualIgnoringAsciiCase(entry->path, path)) {
+            if (tvn::EqualFoldingAscii(entry->path, path)) {
                 return ERROR_ALREADY_EXISTS;
             }
         }
@@ -128,7 +121,7 @@ DWORD ReadDirectoryChanges::AddDirectory(const wchar_t* path) {
     CriticalSection hold(lock);
     hold.Enter();
     for (const auto& [key, other] : watches) {  // added by someone else meanwhile
-        if (EqualIgnoringAsciiCase(other->path, path)) {
+        if (tvn::EqualFoldingAscii(other->path, path)) {
             FreeEntry(entry);
             return ERROR_ALREADY_EXISTS;
         }
@@ -362,11 +355,10 @@ DWORD WINAPI ReadDirectoryChanges::BatchMain(void* parameter) {
 
 void ReadDirectoryChanges::Dispatch(ChangeBatch* batch) {
     runningBatches_.fetch_add(1);
-    HANDLE thread = CreateThread(nullptr, kBatchStackBytes, BatchMain, batch,
-                                 STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
-    if (thread) {
-        CloseHandle(thread);  // nobody waits for it: the count tracks it
-    } else {
+    // Nobody waits for the thread (the count tracks it): its handle goes at once.
+    tvn::UniqueHandleObj thread(CreateThread(nullptr, kBatchStackBytes, BatchMain, batch,
+                                             STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr));
+    if (!thread) {
         BatchMain(batch);  // no thread to be had: handle it here rather than lose it
     }
 }

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <string>
 
+#include "cache_client.h"
 #include "com_core.h"
 #include "crash_reporter.h"
 #include "folder_size_cache.h"
@@ -65,11 +66,11 @@ DWORD WINAPI ShutdownMonitor(void*) {
 // Reads CacheAll (an 8-byte value) once; 1 asks for a scan of every fixed drive. A missing
 // key or value means no scan.
 bool CacheAllRequested() {
-    tvn::UniqueHKey key = tvn::SettingsStore::OpenForRead(KEY_READ);
-    if (!key) {
-        return false;
-    }
-    return tvn::SettingsStore::ReadInteger(key.get(), tvn::SettingsStore::kCacheAll, 0) == 1;
+    namespace S = tvn::SettingsStore;
+    tvn::UniqueHKey key = S::OpenForRead(KEY_READ);
+    S::Settings settings;
+    S::Read(key.get(), S::kCacheServerReads, settings);
+    return settings.cacheAll == 1;
 }
 
 int RunServer() {
@@ -96,9 +97,11 @@ int RunServer() {
 
     // The server's own reference keeps the object, and so the process, alive until a client
     // gives it up with ReleaseServer.
-    IFolderSizeCache* own = nullptr;
-    hr = CoCreateInstance(CLSID_FolderSizeCache, nullptr, CLSCTX_LOCAL_SERVER, IID_IFolderSizeCache,
-                          reinterpret_cast<void**>(&own));
+    // It is given up by ReleaseServer (a client's or the one below), never by Release, so it
+    // is held as a plain pointer.
+    tvn::ComPtr<IFolderSizeCache> connected;
+    hr = tvn::ConnectCacheServer(connected);
+    IFolderSizeCache* own = connected.detach();
     if (FAILED(hr)) {
         ModuleLock::SetIdleHandler(nullptr);
         CoRevokeClassObject(cookie);
@@ -131,7 +134,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
 
     // One server per logon session. A second copy ends before reading its command line, so a
     // registration request made while a server runs does nothing.
-    UniqueHandleObj mutex(CreateMutexW(nullptr, TRUE, tvn::server::kServerMutexName));
+    UniqueHandleObj mutex(CreateMutexW(nullptr, TRUE, tvn::kCacheServerMutexName));
     if (!mutex || GetLastError() == ERROR_ALREADY_EXISTS) {
         return 0;
     }

@@ -4,14 +4,9 @@
 
 #include <windows.h>
 
-#include <span>
-
 #include "registration.h"
 
 namespace tvn::server {
-
-inline constexpr wchar_t kServerMutexName[] =
-    L"TVNCacheServer.{3677DD7F-E6BF-4081-B50D-39D336FD1089}";
 
 enum class ServerCommand { Run, RegServer, UnregServer };
 
@@ -22,18 +17,14 @@ enum class ServerCommand { Run, RegServer, UnregServer };
 // named like a switch cannot turn a COM start into a registration.
 ServerCommand ParseServerCommandLine(const wchar_t* commandLine);
 
-// The application-id entries and the class entries of FolderSizeCache under
-// HKEY_CLASSES_ROOT, as tables for the registration engine. "%MODULE%" stands for the
-// program's path.
-std::span<const Registration::Row> AppIdRows();
-std::span<const Registration::Row> ClassRows();
+// The registration script of the server program: the application-id entries, the class
+// entries of FolderSizeCache under HKEY_CLASSES_ROOT, the type library (resource TYPELIB 1 of
+// the program) and its neutral-locale entry. "%MODULE%" stands for the program's path.
+extern const Registration::Script kRegistrationScript;
 
-// The whole registration of the server from the program file `modulePath`: application id,
-// class entries, type library (resource TYPELIB 1 of the file). Runs with the thread locale
-// set to the system default.
+// Registration from the program file `modulePath`; unregistration removes the same in
+// reverse order (entries already gone count as removed; kept keys stay).
 HRESULT RegisterServer(const wchar_t* modulePath);
-// Class entries and type library first, then the application id. Entries already gone count
-// as removed; kept keys stay.
 HRESULT UnregisterServer(const wchar_t* modulePath);
 
 }  // namespace tvn::server

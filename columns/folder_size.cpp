@@ -7,6 +7,10 @@
 #include <new>
 
 #include "cache_client.h"
+#include "com_ptr.h"
+#include "descent_path.h"
+#include "folder_listing.h"
+#include "registry.h"
 #include "scan_path.h"
 #include "settings_store.h"
 #include "size_format.h"
@@ -72,29 +76,34 @@ bool CopyItemPath(const wchar_t* source, wchar_t* out) {
 
 }  // namespace
 
-uint64_t ScanFolderSize(const wchar_t* folder) {
-    wchar_t pattern[kScanPathChars];
-    if (!JoinScanPath(pattern, folder, wcslen(folder), L"*.*")) {
+namespace {
+
+// One level of the provider's own scan: unlistable folders count 0.
+uint64_t ScanLevel(const wchar_t* folder, const DescentLevel* up) {
+    const size_t length = wcslen(folder);
+    FolderListing listing;
+    if (listing.Open(folder, length) != ERROR_SUCCESS) {
         return 0;
     }
-    WIN32_FIND_DATAW entry;
-    UniqueFind search(FindFirstFileW(pattern, &entry));
-    if (!search) {
-        return 0;
-    }
+    const DescentLevel level(folder, up);
     uint64_t total = 0;
-    do {
-        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-            total += FileSize(entry.nFileSizeHigh, entry.nFileSizeLow);
-        } else if (wcscmp(entry.cFileName, L".") != 0 && wcscmp(entry.cFileName, L"..") != 0) {
-            // The 520-unit path limit also bounds the depth of folders entered through links.
-            wchar_t subfolder[kScanPathChars];
-            if (JoinScanPath(subfolder, folder, wcslen(folder), entry.cFileName)) {
-                total += ScanFolderSize(subfolder);
-            }
+    wchar_t subfolder[kScanPathChars];
+    while (listing.Next()) {
+        const WIN32_FIND_DATAW& entry = listing.Entry();
+        if (!IsFolderEntry(entry)) {
+            total += FileSizeOf(entry);
+        } else if (JoinScanPath(subfolder, folder, length, entry.cFileName) &&
+                   !(IsLinkEntry(entry) && level.LeadsBack(subfolder))) {
+            total += ScanLevel(subfolder, &level);
         }
-    } while (FindNextFileW(search.get(), &entry));
+    }
     return total;
+}
+
+}  // namespace
+
+uint64_t ScanFolderSize(const wchar_t* folder) {
+    return ScanLevel(folder, nullptr);
 }
 
 bool ReadPadForPlainSort() {
@@ -113,13 +122,12 @@ bool ReadPadForPlainSort() {
         L"Software\\Microsoft\\Windows\\Currentversion\\Policies\\Explorer";
     DWORD value = 0;
     for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
-        HKEY raw = nullptr;
-        if (RegOpenKeyExW(root, kPolicyKey, 0, KEY_READ, &raw) != ERROR_SUCCESS) {
+        OpenedKey key = OpenKey(root, kPolicyKey, KEY_READ);
+        if (!key) {
             continue;
         }
-        UniqueHKey key(raw);
         DWORD bytes = sizeof(value);
-        if (RegQueryValueExW(key.get(), L"NoStrCmpLogical", nullptr, nullptr,
+        if (RegQueryValueExW(key.key.get(), L"NoStrCmpLogical", nullptr, nullptr,
                              reinterpret_cast<BYTE*>(&value), &bytes) == ERROR_SUCCESS) {
             return value != 0;
         }
@@ -129,78 +137,26 @@ bool ReadPadForPlainSort() {
 
 // --- object life and identity ------------------------------------------------------------
 
-FolderSize::FolderSize(IUnknown* outer)
-    : inner_(this),
-      controlling_(outer != nullptr ? outer : &inner_),
-      padForPlainSort(ReadPadForPlainSort()) {
-    com::ModuleLock::Lock();
-}
+// An Explorer object may still be released from another thread than its own (aggregating
+// hosts do), so the count stays interlocked; every live object locks the module.
+using FolderSizeObject = com::ComObject<FolderSize, com::InterlockedCount, com::LockWhileAlive>;
 
-FolderSize::~FolderSize() {
-    if (typeInfo_ != nullptr) {
-        typeInfo_->Release();
-    }
-    com::ModuleLock::Unlock();
-}
+constexpr com::TypeLibrary kTypeLibrary{&LIBID_TVNLib, 1, 0, LOCALE_NEUTRAL};
+
+FolderSize::FolderSize() : Dispatch(kTypeLibrary), padForPlainSort(ReadPadForPlainSort()) {}
 
 HRESULT FolderSize::CreateInstance(IUnknown* outer, REFIID riid, void** ppv) {
-    if (ppv == nullptr) {
-        return E_POINTER;
-    }
-    *ppv = nullptr;
-    if (outer != nullptr && !IsEqualIID(riid, IID_IUnknown)) {
-        return CLASS_E_NOAGGREGATION;
-    }
-    auto* object = new (std::nothrow) FolderSize(outer);
-    if (object == nullptr) {
-        return E_OUTOFMEMORY;
-    }
-    HRESULT hr = object->inner_.QueryInterface(riid, ppv);
-    object->inner_.Release();  // the creator's reference: the object lives on through *ppv
-    return hr;
+    return FolderSizeObject::CreateInstance(outer, riid, ppv);
 }
 
-// The inner IUnknown answers IUnknown with itself; every other interface delegates its
-// reference counting to the controlling unknown, as aggregation requires.
-STDMETHODIMP FolderSize::Inner::QueryInterface(REFIID riid, void** ppv) {
-    if (ppv == nullptr) {
-        return E_POINTER;
-    }
-    if (IsEqualIID(riid, IID_IUnknown)) {
-        AddRef();
-        *ppv = static_cast<IUnknown*>(this);
-        return S_OK;
-    }
+const com::InterfaceEntry* FolderSize::Interfaces() {
     static const com::InterfaceEntry table[] = {
         {&IID_IColumnProvider, com::InterfaceOffset<FolderSize, IColumnProvider>()},
-        {&kIidFolderSize, com::InterfaceOffset<FolderSize, IFolderSize>()},
+        {&IID_IFolderSize, com::InterfaceOffset<FolderSize, IFolderSize>()},
         {&IID_IDispatch, com::InterfaceOffset<FolderSize, IFolderSize>()},
         {nullptr, 0},
     };
-    return com::QueryInterfaceFromTable(self_, table, riid, ppv);
-}
-
-STDMETHODIMP_(ULONG) FolderSize::Inner::AddRef() {
-    return static_cast<ULONG>(self_->refs_.Increment());
-}
-
-STDMETHODIMP_(ULONG) FolderSize::Inner::Release() {
-    FolderSize* self = self_;
-    LONG left = self->refs_.Decrement();
-    if (left == 0) {
-        delete self;
-    }
-    return static_cast<ULONG>(left);
-}
-
-STDMETHODIMP FolderSize::QueryInterface(REFIID riid, void** ppv) {
-    return controlling_->QueryInterface(riid, ppv);
-}
-STDMETHODIMP_(ULONG) FolderSize::AddRef() {
-    return controlling_->AddRef();
-}
-STDMETHODIMP_(ULONG) FolderSize::Release() {
-    return controlling_->Release();
+    return table;
 }
 
 // --- IColumnProvider ----------------------------------------------------------------------
@@ -218,58 +174,46 @@ STDMETHODIMP FolderSize::GetColumnInfo(DWORD dwIndex, SHCOLUMNINFO* psci) {
     }
     const ColumnRow& row = kColumns[dwIndex];
 
-    // The user's title, when it fits the title field; a title too long for the suffix is cut
-    // so that title and suffix both show. No exception may leave the COM method: without
-    // memory for the title the call fails with E_OUTOFMEMORY.
-    std::wstring title;
-    try {
+    // The user's title, when it fits the title field (else the default); a title too long for
+    // the suffix is cut so that title and suffix both show.
+    SettingsStore::Settings titleRead;
+    {
         UniqueHKey key = SettingsStore::OpenForRead(KEY_READ);
-        title = SettingsStore::ReadText(key.get(), SettingsStore::kColumnTitle, kDefaultTitle,
-                                        MAX_COLUMN_NAME_LEN);
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
+        SettingsStore::Read(key.get(), SettingsStore::kColumnTitleReads, titleRead);
     }
+    const wchar_t* title = titleRead.columnTitle;
+    size_t titleLength = wcslen(title);
     size_t suffixLength = wcslen(row.suffix);
     size_t room = MAX_COLUMN_NAME_LEN - 1 - suffixLength;
-    if (title.size() > room) {
-        title.resize(room);
+    if (titleLength > room) {
+        titleLength = room;
     }
 
-    psci->scid.fmtid = kClsidFolderSize;
+    psci->scid.fmtid = CLSID_FolderSize;
     psci->scid.pid = row.pid;
     psci->vt = VT_BSTR;
     psci->fmt = row.format;
     psci->cChars = row.widthChars;
     psci->csFlags = kColumnFlags;
-    wmemcpy(psci->wszTitle, title.c_str(), title.size());
-    wmemcpy(psci->wszTitle + title.size(), row.suffix, suffixLength + 1);
+    wmemcpy(psci->wszTitle, title, titleLength);
+    wmemcpy(psci->wszTitle + titleLength, row.suffix, suffixLength + 1);
     wcsncpy(psci->wszDescription, row.description, MAX_COLUMN_DESC_LEN - 1);
     psci->wszDescription[MAX_COLUMN_DESC_LEN - 1] = 0;
     return S_OK;
-}
-
-void FolderSize::ReadSettings() {
-    namespace S = SettingsStore;
-    UniqueHKey key = S::OpenForRead(KEY_READ);
-    HKEY k = key.get();
-    ViewStyle = S::ReadInteger(k, S::kViewStyle, ViewStyle);
-    ViewMetric = S::ReadInteger(k, S::kViewMetric, ViewMetric);
-    Separator = S::ReadCharacter(k, S::kSeparator, Separator, 1);
-    DecimalDigits = S::ReadInteger(k, S::kDecimalDigits, DecimalDigits);
-    EnableCache = S::ReadInteger(k, S::kEnableCache, EnableCache);
-    PB_Style = S::ReadInteger(k, S::kPB_Style, PB_Style);
-    S::ReadBytes(k, S::kPB_Symbol, PB_Symbol, sizeof(PB_Symbol));
 }
 
 STDMETHODIMP FolderSize::GetItemData(LPCSHCOLUMNID pscid, LPCSHCOLUMNDATA pscd, VARIANT* pvarData) {
     if (pscid == nullptr || pscd == nullptr) {
         return E_INVALIDARG;
     }
-    if (!IsEqualGUID(pscid->fmtid, kClsidFolderSize)) {
+    if (!IsEqualGUID(pscid->fmtid, CLSID_FolderSize)) {
         return S_FALSE;
     }
-    ReadSettings();
-    if (ViewStyle == static_cast<int64_t>(tvn::ViewStyle::Nothing)) {
+    {
+        UniqueHKey key = SettingsStore::OpenForRead(KEY_READ);
+        SettingsStore::Read(key.get(), SettingsStore::kColumnCellReads, settings_);
+    }
+    if (settings_.viewStyle == static_cast<int64_t>(ViewStyle::Nothing)) {
         return S_FALSE;
     }
     DWORD pid = pscid->pid;
@@ -288,7 +232,8 @@ STDMETHODIMP FolderSize::GetItemData(LPCSHCOLUMNID pscid, LPCSHCOLUMNDATA pscd, 
             return S_FALSE;
         }
         // Nothing to show against an empty parent: the text stays empty.
-        FormatBarText(item.size, item.parentSize, PB_Style, PB_Symbol[0], text, std::size(text));
+        FormatBarText(item.size, item.parentSize, settings_.pbStyle, settings_.pbSymbol[0], text,
+                      std::size(text));
     } else if (!item.ok) {
         if (item.code == 0) {
             return S_FALSE;
@@ -297,7 +242,8 @@ STDMETHODIMP FolderSize::GetItemData(LPCSHCOLUMNID pscid, LPCSHCOLUMNDATA pscd, 
     } else {
         if (pid == SizeColumn) {
             // A unit outside the known ones leaves the text empty.
-            FormatSizeText(item.size, ViewMetric, DecimalDigits, Separator, text, std::size(text));
+            FormatSizeText(item.size, settings_.viewMetric, settings_.decimalDigits,
+                           settings_.separator, text, std::size(text));
         } else {
             FormatSortText(item.size, text, std::size(text));
         }
@@ -306,17 +252,16 @@ STDMETHODIMP FolderSize::GetItemData(LPCSHCOLUMNID pscid, LPCSHCOLUMNDATA pscd, 
         }
     }
 
-    BSTR value = SysAllocString(text);
-    if (value == nullptr) {
+    UniqueBstr value(text);
+    if (!value) {
         return E_OUTOFMEMORY;
     }
     if (pvarData == nullptr) {
-        SysFreeString(value);
-        return S_OK;
+        return S_OK;  // nowhere to hand the text: it is dropped
     }
     VariantClear(pvarData);
     V_VT(pvarData) = VT_BSTR;
-    V_BSTR(pvarData) = value;
+    V_BSTR(pvarData) = value.release();
     return S_OK;
 }
 
@@ -326,23 +271,22 @@ STDMETHODIMP FolderSize::GetItemData(LPCSHCOLUMNID pscid, LPCSHCOLUMNDATA pscd, 
 // when the cache server object cannot be created; `code` is then its HRESULT plus four.
 bool FolderSize::FolderSizeOf(const wchar_t* folder, uint64_t& size, uint32_t& code) const {
     size = 0;
-    if (EnableCache != 1) {
+    if (settings_.enableCache != 1) {
         size = ScanFolderSize(folder);
         return true;
     }
-    FolderSizeCacheClient* cache = nullptr;
-    HRESULT hr = CoCreateInstance(kClsidFolderSizeCache, nullptr, CLSCTX_LOCAL_SERVER,
-                                  kIidFolderSizeCache, reinterpret_cast<void**>(&cache));
-    if (FAILED(hr) || cache == nullptr) {
+    ComPtr<IFolderSizeCache> cache;
+    HRESULT hr = ConnectCacheServer(cache);
+    if (FAILED(hr)) {
         code = static_cast<uint32_t>(hr) + 4;
         return false;
     }
     // A copy that cannot be allocated goes as a null string; the server answers that itself.
-    BSTR copy = SysAllocString(folder);
+    UniqueBstr copy(folder);
     unsigned __int64 answer = 0;
-    cache->GetFolderSize(copy, &answer);  // an error leaves what the server wrote, or 0
-    cache->Release();
-    SysFreeString(copy);
+    cache->GetFolderSize(copy.get(), &answer);  // an error leaves what the server wrote, or 0
+    cache.reset();
+    copy.reset();
     size = answer;
     return true;
 }
@@ -350,14 +294,14 @@ bool FolderSize::FolderSizeOf(const wchar_t* folder, uint64_t& size, uint32_t& c
 ItemSize FolderSize::GetItemSize(const wchar_t* path, DWORD attributes, bool wantParent) const {
     ItemSize result;
     if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-        if (ViewStyle == static_cast<int64_t>(tvn::ViewStyle::FilesOnly)) {
+        if (settings_.viewStyle == static_cast<int64_t>(ViewStyle::FilesOnly)) {
             return result;
         }
         if (!FolderSizeOf(path, result.size, result.code)) {
             return result;
         }
     } else {
-        if (ViewStyle == static_cast<int64_t>(tvn::ViewStyle::FoldersOnly)) {
+        if (settings_.viewStyle == static_cast<int64_t>(ViewStyle::FoldersOnly)) {
             return result;
         }
         WIN32_FILE_ATTRIBUTE_DATA data;
@@ -387,73 +331,6 @@ ItemSize FolderSize::GetItemSize(const wchar_t* path, DWORD attributes, bool wan
     }
     result.ok = true;
     return result;
-}
-
-// --- IDispatch ----------------------------------------------------------------------------
-
-HRESULT FolderSize::LoadTypeInfo() {
-    if (typeInfo_ != nullptr) {
-        return S_OK;
-    }
-    ITypeLib* library = nullptr;
-    HRESULT hr = LoadRegTypeLib(kLibidTVNLib, 1, 0, LOCALE_NEUTRAL, &library);
-    if (FAILED(hr)) {
-        return hr;
-    }
-    hr = library->GetTypeInfoOfGuid(kIidFolderSize, &typeInfo_);
-    library->Release();
-    return hr;
-}
-
-STDMETHODIMP FolderSize::GetTypeInfoCount(UINT* pctinfo) {
-    if (pctinfo == nullptr) {
-        return E_POINTER;
-    }
-    *pctinfo = 1;
-    return S_OK;
-}
-
-STDMETHODIMP FolderSize::GetTypeInfo(UINT iTInfo, LCID, ITypeInfo** ppTInfo) {
-    if (ppTInfo == nullptr) {
-        return E_POINTER;
-    }
-    *ppTInfo = nullptr;
-    if (iTInfo != 0) {
-        return DISP_E_BADINDEX;
-    }
-    HRESULT hr = LoadTypeInfo();
-    if (FAILED(hr)) {
-        return hr;
-    }
-    typeInfo_->AddRef();
-    *ppTInfo = typeInfo_;
-    return S_OK;
-}
-
-STDMETHODIMP FolderSize::GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames, LCID,
-                                       DISPID* rgDispId) {
-    if (!IsEqualIID(riid, IID_NULL)) {
-        return DISP_E_UNKNOWNINTERFACE;
-    }
-    HRESULT hr = LoadTypeInfo();
-    if (FAILED(hr)) {
-        return hr;
-    }
-    return typeInfo_->GetIDsOfNames(rgszNames, cNames, rgDispId);
-}
-
-STDMETHODIMP FolderSize::Invoke(DISPID dispIdMember, REFIID riid, LCID, WORD wFlags,
-                                DISPPARAMS* pDispParams, VARIANT* pVarResult, EXCEPINFO* pExcepInfo,
-                                UINT* puArgErr) {
-    if (!IsEqualIID(riid, IID_NULL)) {
-        return DISP_E_UNKNOWNINTERFACE;
-    }
-    HRESULT hr = LoadTypeInfo();
-    if (FAILED(hr)) {
-        return hr;
-    }
-    return typeInfo_->Invoke(static_cast<IFolderSize*>(this), dispIdMember, wFlags, pDispParams,
-                             pVarResult, pExcepInfo, puArgErr);
 }
 
 }  // namespace tvn

@@ -39,13 +39,22 @@ class ModuleLock {
     static inline std::atomic<IdleHandler> handler_{nullptr};
 };
 
-// Interlocked reference count for objects used from several threads at once. Starts at 1:
-// the creator holds the first reference.
-class RefCount {
+// Reference counts. Both start at 1: the creator holds the first reference.
+// Interlocked, for objects used from several threads at once (the cache server's object).
+class InterlockedCount {
   public:
     LONG Increment() { return InterlockedIncrement(&refs_); }
     LONG Decrement() { return InterlockedDecrement(&refs_); }
-    LONG Current() const { return InterlockedCompareExchange(const_cast<LONG*>(&refs_), 0, 0); }
+
+  private:
+    LONG refs_ = 1;
+};
+
+// Plain, for apartment-threaded objects that are only ever called on their creator's thread.
+class PlainCount {
+  public:
+    LONG Increment() { return ++refs_; }
+    LONG Decrement() { return --refs_; }
 
   private:
     LONG refs_ = 1;
@@ -83,6 +92,142 @@ inline HRESULT QueryInterfaceFromTable(void* object, const InterfaceEntry* table
     }
     return E_NOINTERFACE;
 }
+
+// How an object holds the module lock count.
+// LockWhileAlive: every live object keeps the module loaded (in-process classes).
+struct LockWhileAlive {
+    static void Created() { ModuleLock::Lock(); }
+    static void Destroyed() { ModuleLock::Unlock(); }
+    static void AfterAddRef(LONG) {}
+    static void AfterRelease(LONG) {}
+};
+// LockWhileShared: the object locks the module only while someone beyond its first holder has
+// a reference (taking the count to 2 locks, bringing it back to 1 unlocks), so the reference a
+// singleton factory keeps never holds a server process alive by itself.
+struct LockWhileShared {
+    static void Created() {}
+    static void Destroyed() {}
+    static void AfterAddRef(LONG refs) {
+        if (refs == 2) {
+            ModuleLock::Lock();
+        }
+    }
+    static void AfterRelease(LONG refs) {
+        if (refs == 1) {
+            ModuleLock::Unlock();
+        }
+    }
+};
+
+// The IUnknown of a COM class, added as the most derived class. `Class` derives from its
+// interfaces (leaving their IUnknown methods pure), has a default constructor reachable from
+// here (public or protected), and names its interfaces in
+//     static const InterfaceEntry* Interfaces();
+// a table ending with a null row whose first row also answers IUnknown (offsets taken with
+// InterfaceOffset<Class, Interface>()).
+//
+// Aggregation (`Aggregation::Allowed`): the object keeps a non-delegating inner IUnknown that
+// owns its life. Created with an outer object, every interface delegates QueryInterface,
+// AddRef and Release to the outer one, and the outer object gets the inner IUnknown (it must
+// ask for IUnknown). Created without one, the inner IUnknown is the controlling one and
+// identity holds as usual. With `Aggregation::Refused` an outer object gets
+// CLASS_E_NOAGGREGATION and IUnknown is answered by the table's first row.
+//
+// `Count` is InterlockedCount or PlainCount, `Lock` LockWhileAlive or LockWhileShared.
+// Nothing here throws; allocation uses new (std::nothrow).
+enum class Aggregation { Allowed, Refused };
+
+template <typename Class, typename Count = InterlockedCount, typename Lock = LockWhileAlive,
+          Aggregation kAggregation = Aggregation::Allowed>
+class ComObject final : public Class {
+  public:
+    // A class factory's CreateInstance: a new object queried for `riid`. With an outer object
+    // only IUnknown may be asked for (CLASS_E_NOAGGREGATION otherwise).
+    static HRESULT CreateInstance(IUnknown* outer, REFIID riid, void** ppv) {
+        if (ppv == nullptr) {
+            return E_POINTER;
+        }
+        *ppv = nullptr;
+        if (outer != nullptr &&
+            (kAggregation == Aggregation::Refused || !IsEqualIID(riid, IID_IUnknown))) {
+            return CLASS_E_NOAGGREGATION;
+        }
+        auto* object = new (std::nothrow) ComObject(outer);
+        if (object == nullptr) {
+            return E_OUTOFMEMORY;
+        }
+        HRESULT hr = object->inner_.QueryInterface(riid, ppv);
+        object->inner_.Release();  // the creator's reference: the object lives on through *ppv
+        return hr;
+    }
+
+    // A new object, not aggregated, with one reference owned by the caller (for a singleton
+    // factory that keeps it).
+    static HRESULT Create(Class** out) {
+        if (out == nullptr) {
+            return E_POINTER;
+        }
+        *out = new (std::nothrow) ComObject(nullptr);
+        return *out != nullptr ? S_OK : E_OUTOFMEMORY;
+    }
+
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+        return controlling_->QueryInterface(riid, ppv);
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return controlling_->AddRef(); }
+    STDMETHODIMP_(ULONG) Release() override { return controlling_->Release(); }
+
+  private:
+    class Inner final : public IUnknown {
+      public:
+        explicit Inner(ComObject* self) : self_(self) {}
+        // IUnknown is answered with the inner unknown itself (aggregatable classes); every
+        // other interface from the class's table, whose pointers delegate to the controlling
+        // unknown.
+        STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+            if (ppv == nullptr) {
+                return E_POINTER;
+            }
+            if (kAggregation == Aggregation::Allowed && IsEqualIID(riid, IID_IUnknown)) {
+                AddRef();
+                *ppv = static_cast<IUnknown*>(this);
+                return S_OK;
+            }
+            return QueryInterfaceFromTable(static_cast<Class*>(self_), Class::Interfaces(), riid,
+                                           ppv);
+        }
+        STDMETHODIMP_(ULONG) AddRef() override {
+            LONG refs = self_->refs_.Increment();
+            Lock::AfterAddRef(refs);
+            return static_cast<ULONG>(refs);
+        }
+        STDMETHODIMP_(ULONG) Release() override {
+            ComObject* self = self_;
+            LONG refs = self->refs_.Decrement();
+            if (refs == 0) {
+                delete self;
+            } else {
+                Lock::AfterRelease(refs);
+            }
+            return static_cast<ULONG>(refs);
+        }
+
+      private:
+        ComObject* self_;
+    };
+
+    explicit ComObject(IUnknown* outer)
+        : inner_(this), controlling_(outer != nullptr ? outer : &inner_) {
+        Lock::Created();
+    }
+    ~ComObject() { Lock::Destroyed(); }
+    ComObject(const ComObject&) = delete;
+    ComObject& operator=(const ComObject&) = delete;
+
+    Inner inner_;
+    IUnknown* controlling_;
+    Count refs_;
+};
 
 // What every class factory of the module shares: the factory is a static object of the
 // module, so its count does not own it, and LockServer drives the module lock count.

@@ -3,6 +3,8 @@
 #include <dbghelp.h>
 #include <shlobj.h>
 
+#include "unique_handle.h"
+
 namespace tvn::CrashReporter {
 namespace {
 
@@ -145,12 +147,11 @@ LONG WINAPI Filter(EXCEPTION_POINTERS* pointers) {
     // A dump that cannot be written changes nothing else: the user is still told and the
     // process still ends.
     if (BuildDumpPath()) {
-        HANDLE file = CreateFileW(g_dumpPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file != INVALID_HANDLE_VALUE) {
-            writeDump(GetCurrentProcess(), GetCurrentProcessId(), file, MiniDumpNormal,
+        tvn::UniqueFile file(CreateFileW(g_dumpPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                         FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (file) {
+            writeDump(GetCurrentProcess(), GetCurrentProcessId(), file.get(), MiniDumpNormal,
                       pointers != nullptr ? &g_exceptionInfo : nullptr, nullptr, nullptr);
-            CloseHandle(file);
         }
     }
 

@@ -6,6 +6,9 @@
 #include <utility>
 #include <vector>
 
+#include <oleauto.h>
+
+#include "com_ptr.h"
 #include "registry.h"
 #include "unique_handle.h"
 
@@ -266,6 +269,135 @@ HRESULT Unregister(HKEY root, std::span<const Row> rows,
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
     }
+}
+
+namespace {
+
+HRESULT FirstFailure(HRESULT first, HRESULT next) {
+    return FAILED(first) ? first : next;
+}
+
+// The script's replacements with %MODULE% in front, in fixed storage.
+constexpr size_t kMaxReplacements = 15;
+
+struct AllReplacements {
+    Replacement items[kMaxReplacements + 1];
+    size_t count = 0;
+    std::span<const Replacement> span() const { return {items, count}; }
+};
+
+HRESULT WithModule(const Script& script, const wchar_t* modulePath, AllReplacements& all) {
+    if (modulePath == nullptr || *modulePath == 0 ||
+        script.replacements.size() > kMaxReplacements) {
+        return E_INVALIDARG;
+    }
+    all.items[0] = {L"MODULE", modulePath};
+    for (const Replacement& r : script.replacements) {
+        all.items[1 + all.count++] = r;
+    }
+    ++all.count;
+    return S_OK;
+}
+
+HRESULT RunStep(const Step& step, bool registering, const wchar_t* modulePath,
+                std::span<const Replacement> replacements) {
+    switch (step.kind) {
+        case Step::Kind::Table:
+            return registering ? Register(step.root, step.rows, replacements)
+                               : Unregister(step.root, step.rows, replacements);
+        case Step::Kind::TypeLibrary:
+            return registering ? RegisterTypeLibrary(modulePath, step.help)
+                               : UnregisterTypeLibrary(modulePath);
+        case Step::Kind::ProxyStub:
+            if (step.proxy == nullptr) {
+                return S_OK;
+            }
+            return registering ? step.proxy->registerServer() : step.proxy->unregisterServer();
+    }
+    return E_INVALIDARG;
+}
+
+// Registration runs the steps forwards and stops at the first failure; unregistration runs
+// them backwards, goes on after a failure and reports the first.
+HRESULT RunScript(const Script& script, const wchar_t* modulePath, bool registering) {
+    AllReplacements all;
+    HRESULT hr = WithModule(script, modulePath, all);
+    if (FAILED(hr)) {
+        return hr;
+    }
+    ThreadLocaleGuard locale(LOCALE_SYSTEM_DEFAULT);
+    const size_t count = script.steps.size();
+    for (size_t i = 0; i < count; ++i) {
+        const Step& step = script.steps[registering ? i : count - 1 - i];
+        hr = FirstFailure(hr, RunStep(step, registering, modulePath, all.span()));
+        if (registering && FAILED(hr)) {
+            return hr;
+        }
+    }
+    return hr;
+}
+
+}  // namespace
+
+// Registration runs inside exports and program entries: no exception may leave it.
+HRESULT RegisterModule(const Script& script, const wchar_t* modulePath) {
+    try {
+        return RunScript(script, modulePath, true);
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+}
+
+HRESULT UnregisterModule(const Script& script, const wchar_t* modulePath) {
+    try {
+        return RunScript(script, modulePath, false);
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+}
+
+HRESULT RegisterTypeLibrary(const wchar_t* modulePath, HelpFolder help) {
+    ComPtr<ITypeLib> library;
+    HRESULT hr = LoadTypeLibEx(modulePath, REGKIND_NONE, library.put());
+    if (FAILED(hr)) {
+        return hr;
+    }
+    // RegisterTypeLib takes non-const strings.
+    std::wstring path = modulePath;
+    std::wstring folder;
+    if (help == HelpFolder::Module) {
+        folder = path.substr(0, path.rfind(L'\\'));
+    }
+    return RegisterTypeLib(library.get(), path.data(),
+                           help == HelpFolder::Module ? folder.data() : nullptr);
+}
+
+HRESULT UnregisterTypeLibrary(const wchar_t* modulePath) {
+    ComPtr<ITypeLib> library;
+    HRESULT hr = LoadTypeLibEx(modulePath, REGKIND_NONE, library.put());
+    if (FAILED(hr)) {
+        return hr;
+    }
+    TLIBATTR* attributes = nullptr;
+    hr = library->GetLibAttr(&attributes);
+    if (FAILED(hr)) {
+        return hr;
+    }
+    const TLIBATTR a = *attributes;
+    library->ReleaseTLibAttr(attributes);
+    // A library that is not registered (any more) counts as unregistered; the system answers
+    // that case with an error of its own choosing.
+    UniqueBstr registered;
+    if (FAILED(QueryPathOfRegTypeLib(a.guid, a.wMajorVerNum, a.wMinorVerNum, a.lcid,
+                                     registered.put()))) {
+        return S_OK;
+    }
+    hr = UnRegisterTypeLib(a.guid, a.wMajorVerNum, a.wMinorVerNum, a.lcid, a.syskind);
+    if (hr == TYPE_E_REGISTRYACCESS || hr == TYPE_E_LIBNOTREGISTERED ||
+        hr == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)) {
+        return S_OK;
+    }
+    return hr;
 }
 
 std::wstring ModulePath(HMODULE module) {

@@ -1,9 +1,10 @@
 #include "settings_store.h"
 
+#include <algorithm>
+#include <cstddef>
 #include <cstring>
 #include <cwchar>
 #include <iterator>
-#include <vector>
 
 #include "registry.h"
 
@@ -19,18 +20,12 @@ UniqueHKey CreateForWrite(REGSAM access) {
 
 LSTATUS ReadBytes(HKEY key, const wchar_t* name, void* buffer, DWORD capacityBytes,
                   DWORD* bytesRead) {
-    if (key == nullptr || name == nullptr || buffer == nullptr) {
+    if (key == nullptr || name == nullptr || buffer == nullptr || capacityBytes > kMaxReadBytes) {
         return ERROR_INVALID_PARAMETER;
     }
     // The system may write into the buffer even when the value does not fit, so the query
     // goes to a scratch buffer and only a complete value is copied over the default.
-    BYTE local[64];
-    std::vector<BYTE> large;
-    BYTE* scratch = local;
-    if (capacityBytes > sizeof(local)) {
-        large.resize(capacityBytes);
-        scratch = large.data();
-    }
+    BYTE scratch[kMaxReadBytes];
     DWORD size = capacityBytes;
     LSTATUS status = RegQueryValueExW(key, name, nullptr, nullptr, scratch, &size);
     if (status != ERROR_SUCCESS) {
@@ -46,42 +41,47 @@ LSTATUS ReadBytes(HKEY key, const wchar_t* name, void* buffer, DWORD capacityByt
     return ERROR_SUCCESS;
 }
 
+namespace {
+
+// Reads a value into a field of `fieldBytes` with the reader's capacity: the stored bytes
+// replace the field's first bytes, as far as the field reaches.
+void ReadField(HKEY key, const wchar_t* name, void* field, DWORD fieldBytes, DWORD capacityBytes) {
+    BYTE buffer[kMaxReadBytes] = {};
+    DWORD read = 0;
+    if (ReadBytes(key, name, buffer, capacityBytes, &read) == ERROR_SUCCESS) {
+        std::memcpy(field, buffer, std::min(read, fieldBytes));
+    }
+}
+
+}  // namespace
+
 int64_t ReadInteger(HKEY key, const wchar_t* name, int64_t defaultValue) {
     // Little-endian: the first stored bytes are the low-order bytes of the integer.
     int64_t value = defaultValue;
-    ReadBytes(key, name, &value, sizeof(value));
+    ReadField(key, name, &value, sizeof(value), sizeof(value));
     return value;
 }
 
 wchar_t ReadCharacter(HKEY key, const wchar_t* name, wchar_t defaultValue, size_t capacityUnits) {
-    if (capacityUnits == 0 || capacityUnits > 0x7FFFFFFF / sizeof(wchar_t)) {
+    if (capacityUnits == 0 || capacityUnits > kMaxReadBytes / sizeof(wchar_t)) {
         return defaultValue;
     }
-    // Every reader's capacity is a few units, held on the stack: the column provider's
-    // per-cell read allocates nothing and so cannot throw out of its COM method.
-    wchar_t local[32] = {};
-    std::vector<wchar_t> large;
-    wchar_t* buffer = local;
-    if (capacityUnits > std::size(local)) {
-        large.assign(capacityUnits, L'\0');
-        buffer = large.data();
-    }
-    buffer[0] = defaultValue;
-    ReadBytes(key, name, buffer, static_cast<DWORD>(capacityUnits * sizeof(wchar_t)));
-    return buffer[0];
+    wchar_t value = defaultValue;
+    ReadField(key, name, &value, sizeof(value),
+              static_cast<DWORD>(capacityUnits * sizeof(wchar_t)));
+    return value;
 }
 
-std::wstring ReadText(HKEY key, const wchar_t* name, const wchar_t* defaultValue,
-                      size_t capacityUnits) {
-    std::wstring result = defaultValue != nullptr ? defaultValue : L"";
-    if (capacityUnits == 0 || capacityUnits > 0x7FFFFFFF / sizeof(wchar_t)) {
-        return result;
+LSTATUS ReadText(HKEY key, const wchar_t* name, wchar_t* text, size_t capacityUnits) {
+    if (text == nullptr || capacityUnits == 0 || capacityUnits > kMaxReadBytes / sizeof(wchar_t)) {
+        return ERROR_INVALID_PARAMETER;
     }
-    std::vector<wchar_t> buffer(capacityUnits, L'\0');
+    wchar_t buffer[kMaxReadBytes / sizeof(wchar_t)];
     DWORD read = 0;
-    if (ReadBytes(key, name, buffer.data(), static_cast<DWORD>(capacityUnits * sizeof(wchar_t)),
-                  &read) != ERROR_SUCCESS) {
-        return result;
+    LSTATUS status =
+        ReadBytes(key, name, buffer, static_cast<DWORD>(capacityUnits * sizeof(wchar_t)), &read);
+    if (status != ERROR_SUCCESS) {
+        return status;
     }
     // Hand-made values may lack the terminator or end on an odd byte: the text is what
     // stands before the first zero unit within the whole units read.
@@ -90,7 +90,63 @@ std::wstring ReadText(HKEY key, const wchar_t* name, const wchar_t* defaultValue
     while (length < units && buffer[length] != L'\0') {
         ++length;
     }
-    return std::wstring(buffer.data(), length);
+    if (length == capacityUnits) {
+        --length;  // a full buffer without terminator keeps room for one
+    }
+    std::wmemcpy(text, buffer, length);
+    text[length] = L'\0';
+    return ERROR_SUCCESS;
+}
+
+Settings::Settings() {
+    std::wcsncpy(columnTitle, kDefaultColumnTitle, kTitleUnits - 1);
+}
+
+namespace {
+
+// Where each value lives in Settings. The title is a text; every other field takes the stored
+// bytes as far as it reaches.
+struct Field {
+    const wchar_t* name;
+    size_t offset;
+    DWORD bytes;
+};
+
+#define TVN_FIELD(member, name) \
+    { name, offsetof(Settings, member), sizeof(Settings::member) }
+constexpr Field kFields[] = {
+    // In the order of enum class Value.
+    TVN_FIELD(viewStyle, kViewStyle),
+    TVN_FIELD(viewMetric, kViewMetric),
+    TVN_FIELD(decimalDigits, kDecimalDigits),
+    TVN_FIELD(separator, kSeparator),
+    TVN_FIELD(columnTitle, kColumnTitle),
+    TVN_FIELD(enableCache, kEnableCache),
+    TVN_FIELD(cacheAll, kCacheAll),
+    TVN_FIELD(alwaysOnTop, kAlwaysOnTop),
+    TVN_FIELD(enableUpdSplash, kEnableUpdSplash),
+    TVN_FIELD(pbStyle, kPB_Style),
+    TVN_FIELD(pbSymbol, kPB_Symbol),
+};
+#undef TVN_FIELD
+static_assert(std::size(kFields) == static_cast<size_t>(Value::PB_Symbol) + 1);
+
+}  // namespace
+
+void Read(HKEY key, std::span<const ValueRead> reads, Settings& s) {
+    if (key == nullptr) {
+        return;
+    }
+    for (const ValueRead& read : reads) {
+        const Field& field = kFields[static_cast<size_t>(read.value)];
+        void* at = reinterpret_cast<BYTE*>(&s) + field.offset;
+        if (read.value == Value::ColumnTitle) {
+            ReadText(key, field.name, static_cast<wchar_t*>(at),
+                     std::min<size_t>(read.capacityBytes / sizeof(wchar_t), Settings::kTitleUnits));
+        } else {
+            ReadField(key, field.name, at, field.bytes, read.capacityBytes);
+        }
+    }
 }
 
 LSTATUS WriteBytes(HKEY key, const wchar_t* name, const void* data, DWORD sizeBytes) {
@@ -119,20 +175,67 @@ LSTATUS WriteText(HKEY key, const wchar_t* name, const wchar_t* text) {
     return WriteBytes(key, name, text, static_cast<DWORD>(bytes));
 }
 
-void ReadAll(HKEY key, Settings& s, const Capacities& capacities) {
-    s.viewStyle = ReadInteger(key, kViewStyle, s.viewStyle);
-    s.viewMetric = ReadInteger(key, kViewMetric, s.viewMetric);
-    s.decimalDigits = ReadInteger(key, kDecimalDigits, s.decimalDigits);
-    s.separator = ReadCharacter(key, kSeparator, s.separator, capacities.separator);
-    if (capacities.columnTitle != 0) {
-        s.columnTitle = ReadText(key, kColumnTitle, s.columnTitle.c_str(), capacities.columnTitle);
+namespace {
+constexpr wchar_t kSeparatorNone[] = L"Don't use";
+constexpr wchar_t kSeparatorSpace[] = L"Space";
+static_assert(std::size(kSeparatorNone) <= kSeparatorTextUnits);
+
+bool SameTextIgnoringCase(const wchar_t* a, const wchar_t* b) {
+    return CompareStringOrdinal(a, -1, b, -1, TRUE) == CSTR_EQUAL;
+}
+}  // namespace
+
+wchar_t SeparatorFromText(const wchar_t* text) {
+    if (text == nullptr || text[0] == L'\0' || SameTextIgnoringCase(text, kSeparatorNone)) {
+        return 0;
     }
-    s.enableCache = ReadInteger(key, kEnableCache, s.enableCache);
-    s.cacheAll = ReadInteger(key, kCacheAll, s.cacheAll);
-    s.alwaysOnTop = ReadInteger(key, kAlwaysOnTop, s.alwaysOnTop);
-    s.enableUpdSplash = ReadInteger(key, kEnableUpdSplash, s.enableUpdSplash);
-    s.pbStyle = ReadInteger(key, kPB_Style, s.pbStyle);
-    s.pbSymbol = ReadCharacter(key, kPB_Symbol, s.pbSymbol, capacities.pbSymbol);
+    if (SameTextIgnoringCase(text, kSeparatorSpace)) {
+        return L' ';
+    }
+    return text[0];
+}
+
+void SeparatorToText(wchar_t separator, wchar_t* text) {
+    if (separator == 0) {
+        std::wmemcpy(text, kSeparatorNone, std::size(kSeparatorNone));
+    } else if (separator == L' ') {
+        std::wmemcpy(text, kSeparatorSpace, std::size(kSeparatorSpace));
+    } else {
+        text[0] = separator;
+        text[1] = L'\0';
+    }
+}
+
+LSTATUS WriteWindowSubPos(HKEY key, LONG left, LONG top, UINT showCmd) {
+    BYTE record[kWindowSubPosBytes];
+    static_assert(sizeof(LONG) == 4 && sizeof(UINT) == 4);
+    std::memcpy(record, &left, 4);
+    std::memcpy(record + 4, &top, 4);
+    std::memcpy(record + 8, &showCmd, 4);
+    return WriteBytes(key, kWindowSubPos, record, sizeof(record));
+}
+
+LSTATUS ReadWindowSubPos(HKEY key, WindowSubPos& out) {
+    static_assert(sizeof(WINDOWPLACEMENT) == kWindowSubPosCapacityBytes);
+    BYTE record[kWindowSubPosCapacityBytes];
+    DWORD read = 0;
+    LSTATUS status = ReadBytes(key, kWindowSubPos, record, sizeof(record), &read);
+    if (status != ERROR_SUCCESS) {
+        return status;
+    }
+    if (read == kWindowSubPosBytes) {
+        out.form = WindowSubPos::Form::Position;
+        std::memcpy(&out.left, record, 4);
+        std::memcpy(&out.top, record + 4, 4);
+        std::memcpy(&out.showCmd, record + 8, 4);
+        return ERROR_SUCCESS;
+    }
+    if (read == kWindowSubPosCapacityBytes) {
+        out.form = WindowSubPos::Form::Placement;
+        std::memcpy(&out.placement, record, sizeof(out.placement));
+        return ERROR_SUCCESS;
+    }
+    return ERROR_INVALID_DATA;
 }
 
 std::wstring CacheServerPathBeside(const std::wstring& programPath) {

@@ -15,6 +15,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 
 #include "unique_handle.h"
@@ -60,18 +61,6 @@ inline constexpr int64_t kDefaultEnableUpdSplash = 1;
 inline constexpr int64_t kDefaultPB_Style = static_cast<int64_t>(PB_Style::ValueAndBar);
 inline constexpr wchar_t kDefaultPB_Symbol = L'\x2022';
 
-// Read capacities in UTF-16 code units, terminator included where the value is a text. A
-// stored value longer than the reader's capacity counts as missing.
-struct Capacities {
-    size_t columnTitle;  // ColumnTitle
-    size_t separator;    // Separator
-    size_t pbSymbol;     // PB_Symbol (the symbol and a zero unit)
-};
-inline constexpr Capacities kColumnProviderCapacities{80, 1, 2};  // TVN
-inline constexpr Capacities kPropertiesCapacities{260, 10, 2};    // TVN Properties
-inline constexpr Capacities kToolbarCapacities{0, 1, 0};          // TVN Bar reads no text
-inline constexpr DWORD kWindowSubPosCapacityBytes = 44;           // TVN Properties
-
 // Opens the settings key for reading; empty when it is missing or cannot be opened, which
 // every reader treats as "every value missing" (the Read functions accept an empty key).
 UniqueHKey OpenForRead(REGSAM access = KEY_READ);
@@ -79,45 +68,136 @@ UniqueHKey OpenForRead(REGSAM access = KEY_READ);
 // case a writer writes nothing at all.
 UniqueHKey CreateForWrite(REGSAM access = KEY_ALL_ACCESS);
 
-// Reads up to `capacityBytes` of a value into `buffer`, which holds the default beforehand.
-// On success the stored bytes replace the first bytes of the buffer and `*bytesRead` (if
-// given) is their number; on any failure (missing, longer than the buffer, no key) the buffer
-// is left exactly as it was. Returns the Win32 error.
+// Largest read capacity of any reader (the properties program's ColumnTitle). Reads go
+// through a stack buffer of this size, so no read allocates.
+inline constexpr DWORD kMaxReadBytes = 520;
+
+// Reads up to `capacityBytes` (at most kMaxReadBytes) of a value into `buffer`, which holds
+// the default beforehand. On success the stored bytes replace the first bytes of the buffer
+// and `*bytesRead` (if given) is their number; on any failure (missing, longer than the
+// capacity, no key) the buffer is left exactly as it was. Returns the Win32 error.
 LSTATUS ReadBytes(HKEY key, const wchar_t* name, void* buffer, DWORD capacityBytes,
                   DWORD* bytesRead = nullptr);
 
+// One integer read with an 8-byte capacity over `defaultValue`.
 int64_t ReadInteger(HKEY key, const wchar_t* name, int64_t defaultValue);
 // The first code unit of a value read into a buffer of `capacityUnits` code units.
 wchar_t ReadCharacter(HKEY key, const wchar_t* name, wchar_t defaultValue,
                       size_t capacityUnits = 1);
-// A text of at most `capacityUnits` code units, terminator included. A stored text replaces
-// the default whole; it ends at its first zero unit or at the end of the stored data.
-std::wstring ReadText(HKEY key, const wchar_t* name, const wchar_t* defaultValue,
-                      size_t capacityUnits);
+// A text read with a capacity of `capacityUnits` code units (terminator included) into
+// `text`, which holds the default beforehand and has room for `capacityUnits` units. A stored
+// text replaces the default whole; it ends at its first zero unit or at the end of the stored
+// data. A missing or longer value leaves `text` unchanged. Returns the Win32 error.
+LSTATUS ReadText(HKEY key, const wchar_t* name, wchar_t* text, size_t capacityUnits);
 
-// Writers: REG_BINARY into a key the caller opened for writing. Return the Win32 error.
-LSTATUS WriteBytes(HKEY key, const wchar_t* name, const void* data, DWORD sizeBytes);
-LSTATUS WriteInteger(HKEY key, const wchar_t* name, int64_t value);
-LSTATUS WriteCharacter(HKEY key, const wchar_t* name, wchar_t value);
-LSTATUS WriteText(HKEY key, const wchar_t* name, const wchar_t* text);
-
-// Every value of the key, starting from the defaults.
+// Every value of the key, starting from the defaults. Fixed storage only: reading into it
+// allocates nothing, so a COM method or window procedure can read without a failure path.
 struct Settings {
+    static constexpr size_t kTitleUnits = 260;  // the largest title any reader takes
+
     int64_t viewStyle = kDefaultViewStyle;
     int64_t viewMetric = kDefaultViewMetric;
     int64_t decimalDigits = kDefaultDecimalDigits;
     wchar_t separator = kDefaultSeparator;
-    std::wstring columnTitle = kDefaultColumnTitle;
+    wchar_t columnTitle[kTitleUnits] = {};  // kDefaultColumnTitle, set by the constructor
     int64_t enableCache = kDefaultEnableCache;
     int64_t cacheAll = kDefaultCacheAll;
     int64_t alwaysOnTop = kDefaultAlwaysOnTop;
     int64_t enableUpdSplash = kDefaultEnableUpdSplash;
     int64_t pbStyle = kDefaultPB_Style;
-    wchar_t pbSymbol = kDefaultPB_Symbol;
+    wchar_t pbSymbol[2] = {kDefaultPB_Symbol, 0};  // the symbol and its terminator
+
+    Settings();
 };
-// Reads every value over what `settings` holds (so a long-lived reader keeps what it read
-// before for a value that is now missing). A capacity of 0 skips that value.
-void ReadAll(HKEY key, Settings& settings, const Capacities& capacities);
+
+// The values of the key, for read tables.
+enum class Value {
+    ViewStyle,
+    ViewMetric,
+    DecimalDigits,
+    Separator,
+    ColumnTitle,
+    EnableCache,
+    CacheAll,
+    AlwaysOnTop,
+    EnableUpdSplash,
+    PB_Style,
+    PB_Symbol,
+};
+
+// One read of a reader: the value and the buffer size, in bytes, that reader gives it. A
+// stored value longer than that counts as missing; a shorter one replaces only the first
+// bytes of the field (so a 4-byte REG_DWORD entered by hand reads as its number).
+struct ValueRead {
+    Value value;
+    DWORD capacityBytes;
+};
+
+// The readers of the system, each with the values it reads, in its order, and its buffers.
+// TVN, per cell: seven values (the title is read by the column enumeration, below).
+inline constexpr ValueRead kColumnCellReads[] = {
+    {Value::ViewStyle, 8},     {Value::ViewMetric, 8},  {Value::Separator, 2},
+    {Value::DecimalDigits, 8}, {Value::EnableCache, 8}, {Value::PB_Style, 8},
+    {Value::PB_Symbol, 4},
+};
+// TVN, per column enumeration: the title in 80 code units.
+inline constexpr ValueRead kColumnTitleReads[] = {{Value::ColumnTitle, 160}};
+// TVN Properties, when its dialog loads (WindowSubPos is read on its own, below).
+inline constexpr ValueRead kPropertiesReads[] = {
+    {Value::ViewStyle, 8},  {Value::ViewMetric, 8},    {Value::DecimalDigits, 8},
+    {Value::Separator, 20}, {Value::ColumnTitle, 520}, {Value::EnableCache, 8},
+    {Value::CacheAll, 8},   {Value::AlwaysOnTop, 8},   {Value::EnableUpdSplash, 8},
+    {Value::PB_Style, 8},   {Value::PB_Symbol, 4},
+};
+// TVN Bar, when it opens its menu.
+inline constexpr ValueRead kToolbarReads[] = {
+    {Value::ViewStyle, 8},
+    {Value::ViewMetric, 8},
+    {Value::DecimalDigits, 8},
+    {Value::Separator, 2},
+};
+// TVN Cache, once at start.
+inline constexpr ValueRead kCacheServerReads[] = {{Value::CacheAll, 8}};
+
+// Reads every value of `reads` over what `settings` holds, so a long-lived reader keeps what
+// it read before for a value that is now missing. An empty key reads nothing.
+void Read(HKEY key, std::span<const ValueRead> reads, Settings& settings);
+
+// Writers: REG_BINARY into a key the caller opened for writing. Return the Win32 error.
+LSTATUS WriteBytes(HKEY key, const wchar_t* name, const void* data, DWORD sizeBytes);
+// 8 bytes, little-endian.
+LSTATUS WriteInteger(HKEY key, const wchar_t* name, int64_t value);
+// 2 bytes, one code unit.
+LSTATUS WriteCharacter(HKEY key, const wchar_t* name, wchar_t value);
+// The text and one zero unit: 2 x (length + 1) bytes.
+LSTATUS WriteText(HKEY key, const wchar_t* name, const wchar_t* text);
+
+// The Separator as the properties dialog's "Digit grouping" field shows and takes it.
+// "Don't use" (any case) stores 0, "Space" (any case) stores U+0020, any other text its first
+// code unit, and an empty (or null) text 0.
+wchar_t SeparatorFromText(const wchar_t* text);
+// 0 shows "Don't use", U+0020 "Space", any other character itself. `text` holds at least
+// kSeparatorTextUnits units.
+inline constexpr size_t kSeparatorTextUnits = 10;  // "Don't use" and its terminator
+void SeparatorToText(wchar_t separator, wchar_t* text);
+
+// Position of the properties window (WindowSubPos). Written as 12 bytes: left and top of the
+// normal rectangle and the show command. Read as that form or as a whole 44-byte
+// WINDOWPLACEMENT record.
+struct WindowSubPos {
+    enum class Form { Position, Placement };
+    Form form = Form::Position;
+    LONG left = 0;                // Position form
+    LONG top = 0;                 // Position form
+    UINT showCmd = 0;             // Position form
+    WINDOWPLACEMENT placement{};  // Placement form, as stored
+};
+inline constexpr DWORD kWindowSubPosBytes = 12;
+inline constexpr DWORD kWindowSubPosCapacityBytes = 44;  // the properties program's buffer
+LSTATUS WriteWindowSubPos(HKEY key, LONG left, LONG top, UINT showCmd);
+// ERROR_SUCCESS with `out` filled; the read's error when the value is missing or longer than
+// 44 bytes; ERROR_INVALID_DATA for a value of any other length (not usable).
+LSTATUS ReadWindowSubPos(HKEY key, WindowSubPos& out);
 
 // Autostart entry of the cache server: value "TVNCache" (REG_SZ) of the current user's Run key.
 inline constexpr const wchar_t* kRunKeyPath = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";

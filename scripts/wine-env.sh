@@ -27,7 +27,19 @@ make_template() {
     done
     # Nothing outside the prefix may be reachable through a drive letter.
     rm -f "$dir/dosdevices/z:"
+    cut_links_out_of "$dir"
     touch "$dir/.tolvane-template"
+}
+
+# cut_links_out_of DIR: replaces every link below DIR/drive_c that leads to an absolute path
+# (outside the prefix, such as AppData\Roaming\Microsoft\Windows\Templates -> $HOME) with an
+# empty folder, so that no scan of c: walks the machine's own files.
+cut_links_out_of() {
+    local link
+    find "$1/drive_c" -type l -lname '/*' -print0 | while IFS= read -r -d '' link; do
+        rm -f "$link"
+        mkdir -p "$link"
+    done
 }
 
 # make_run_prefix TEMPLATE DIR FIXTURES: copy the template to DIR and map the fixture drives:
@@ -39,6 +51,7 @@ make_run_prefix() {
     rm -rf "$dir"
     mkdir -p "$(dirname "$dir")"
     cp -a "$template" "$dir"
+    cut_links_out_of "$dir"  # also for templates made before it was cut there
     local letter
     for letter in m n o p r; do
         mkdir -p "$fixtures/$letter"

@@ -20,6 +20,9 @@
 #include <string>
 #include <vector>
 
+#include "registry.h"
+#include "unique_handle.h"
+
 namespace {
 
 struct Column {
@@ -55,11 +58,12 @@ void WriteOut(const std::wstring& text) {
 
 std::vector<std::wstring> RegisteredHandlers() {
     std::vector<std::wstring> handlers;
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, L"Folder\\Shellex\\ColumnHandlers", 0, KEY_READ, &key) !=
-        ERROR_SUCCESS) {
+    tvn::OpenedKey opened =
+        tvn::OpenKey(HKEY_CLASSES_ROOT, L"Folder\\Shellex\\ColumnHandlers", KEY_READ);
+    if (!opened) {
         return handlers;
     }
+    HKEY key = opened.key.get();
     wchar_t name[256];
     for (DWORD index = 0;; ++index) {
         DWORD length = static_cast<DWORD>(std::size(name));
@@ -69,7 +73,6 @@ std::vector<std::wstring> RegisteredHandlers() {
         }
         handlers.push_back(name);
     }
-    RegCloseKey(key);
     return handlers;
 }
 
@@ -111,8 +114,8 @@ std::vector<Column> LoadColumns(const std::wstring& folder) {
 
 bool ListItems(const std::wstring& folder, std::vector<Item>& items) {
     WIN32_FIND_DATAW data;
-    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &data);
-    if (search == INVALID_HANDLE_VALUE) {
+    tvn::UniqueFind search(FindFirstFileW((folder + L"\\*").c_str(), &data));
+    if (!search) {
         return false;
     }
     do {
@@ -123,8 +126,8 @@ bool ListItems(const std::wstring& folder, std::vector<Item>& items) {
         item.name = data.cFileName;
         item.data = data;
         items.push_back(item);
-    } while (FindNextFileW(search, &data));
-    FindClose(search);
+    } while (FindNextFileW(search.get(), &data));
+    search.reset();
     // Folders first, then by name, as the Details view sorts by default.
     std::sort(items.begin(), items.end(), [](const Item& a, const Item& b) {
         bool aFolder = (a.data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "cache_client.h"
 #include "server_setup.h"
 #include "test_tree.h"
 #include "tvn_cache.h"
@@ -101,7 +102,7 @@ void Install() {
 }
 
 bool ServerRunning() {
-    HANDLE mutex = OpenMutexW(SYNCHRONIZE, FALSE, server::kServerMutexName);
+    HANDLE mutex = OpenMutexW(SYNCHRONIZE, FALSE, tvn::kCacheServerMutexName);
     if (mutex == nullptr) {
         return false;
     }
@@ -573,6 +574,54 @@ TEST_F(ComClient, CacheAllScansEveryFixedDriveAtStart) {
     EXPECT_EQ(rescan.bytes, total);
     cache->Release();
     CloseHandle(process);
+    StopServer();
+}
+
+// Links that lead back into the tree (fixture-loop, made on the Linux side) are counted
+// once: the server answers the loop-free total, cached on the fixed drive and uncached on the
+// network drive, instead of descending until the path buffers end.
+TEST_F(ComClient, LinkLoopsAreCountedOnce) {
+    EnsureRegistered();
+    IFolderSizeCache* cache = Connect();
+    ASSERT_NE(cache, nullptr);
+    for (const wchar_t* folder : {L"m:\\fixture-loop", L"n:\\fixture-loop"}) {
+        SCOPED_TRACE(testing::PrintToString(std::wstring(folder)));
+        Answer answer = Size(cache, folder);
+        EXPECT_EQ(answer.hr, S_OK);
+        EXPECT_EQ(answer.bytes, 1235u);
+    }
+    cache->Release();
+    StopServer();
+}
+
+// The client pieces the properties program uses: a reset acts only on a running server and
+// never starts one; the connection asked through IUnknown reaches the same object.
+TEST_F(ComClient, ResetReachesOnlyARunningServer) {
+    EnsureRegistered();
+    StopServer();
+    ASSERT_FALSE(IsCacheServerRunning());
+    EXPECT_EQ(ResetRunningCacheServer(), S_FALSE);
+    EXPECT_FALSE(IsCacheServerRunning()) << "a reset must not start the server";
+
+    TestTree tree;
+    tree.File(L"f.bin", 40);
+    IFolderSizeCache* cache = Connect();
+    ASSERT_NE(cache, nullptr);
+    EXPECT_TRUE(IsCacheServerRunning());
+    EXPECT_EQ(Size(cache, tree.Root()).bytes, 40u);
+    ComPtr<IFolderSizeCache> viaUnknown;
+    EXPECT_EQ(ConnectCacheServer(viaUnknown, IID_IUnknown), S_OK);
+    EXPECT_TRUE(viaUnknown);
+    {
+        // Answered from memory while the folder cannot be listed; after the reset it must be
+        // listed again, which fails while it is held.
+        FolderLock lock(tree.Root());
+        EXPECT_EQ(Size(cache, tree.Root()).hr, S_OK);
+        EXPECT_EQ(ResetRunningCacheServer(), S_OK);
+        EXPECT_EQ(Size(cache, tree.Root()).hr, E_FAIL);
+    }
+    viaUnknown.reset();
+    cache->Release();
     StopServer();
 }
 

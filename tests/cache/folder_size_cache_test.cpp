@@ -1,5 +1,6 @@
 // FolderSizeCache in the test's own process: arguments, reference rules and drive scans.
 #include "folder_size_cache.h"
+#include "folder_tree_cache_probe.h"
 
 #include <gtest/gtest.h>
 
@@ -49,7 +50,7 @@ TEST(FolderSizeCacheObject, BadArgumentsGiveErrorsAndZero) {
     EXPECT_EQ(o.cache->GetFolderSize(path, nullptr), E_POINTER);
     SysFreeString(empty);
     SysFreeString(path);
-    EXPECT_EQ(o.cache->Table().RecordCount(), 0u);
+    EXPECT_EQ(tvn::FolderTreeCacheProbe(o.cache->Cache()).RecordCount(), 0u);
 }
 
 TEST(FolderSizeCacheObject, SizesByDriveType) {
@@ -61,7 +62,7 @@ TEST(FolderSizeCacheObject, SizesByDriveType) {
     Answer a = Size(o.cache, fixed.Root());
     EXPECT_EQ(a.hr, S_OK);
     EXPECT_EQ(a.bytes, 1000u + (4ull << 30) + 7u);
-    size_t records = o.cache->Table().RecordCount();
+    size_t records = tvn::FolderTreeCacheProbe(o.cache->Cache()).RecordCount();
     EXPECT_EQ(records, 3u);
 
     Answer missing = Size(o.cache, fixed.Path(L"nothing here"));
@@ -73,18 +74,19 @@ TEST(FolderSizeCacheObject, SizesByDriveType) {
         TestTree other(drive);
         other.File(L"x\\y.bin", 300);
         other.File(L"z.bin", 5);
-        size_t before = o.cache->Table().RecordCount();
+        size_t before = tvn::FolderTreeCacheProbe(o.cache->Cache()).RecordCount();
         Answer u = Size(o.cache, other.Root());
         EXPECT_EQ(u.hr, S_OK) << char(drive[0]);
         EXPECT_EQ(u.bytes, 305u) << char(drive[0]);
         Answer gone = Size(o.cache, other.Path(L"missing"));
         EXPECT_EQ(gone.hr, E_INVALIDARG) << char(drive[0]);
-        EXPECT_EQ(o.cache->Table().RecordCount(), before) << char(drive[0]);
+        EXPECT_EQ(tvn::FolderTreeCacheProbe(o.cache->Cache()).RecordCount(), before)
+            << char(drive[0]);
     }
     // A path without a drive letter is no fixed drive either.
-    size_t before = o.cache->Table().RecordCount();
+    size_t before = tvn::FolderTreeCacheProbe(o.cache->Cache()).RecordCount();
     EXPECT_NE(Size(o.cache, L"\\\\nohost\\share").hr, S_OK);
-    EXPECT_EQ(o.cache->Table().RecordCount(), before);
+    EXPECT_EQ(tvn::FolderTreeCacheProbe(o.cache->Cache()).RecordCount(), before);
 
     // The caller's string is not rewritten to the folder key.
     std::wstring upper = fixed.Root() + L"\\SUB\\";
@@ -96,7 +98,7 @@ TEST(FolderSizeCacheObject, SizesByDriveType) {
     SysFreeString(text);
 
     EXPECT_EQ(o.cache->ResetCache(), S_OK);
-    EXPECT_EQ(o.cache->Table().RecordCount(), 0u);
+    EXPECT_EQ(tvn::FolderTreeCacheProbe(o.cache->Cache()).RecordCount(), 0u);
 }
 
 TEST(FolderSizeCacheObject, ModuleLockFollowsCountAndReleaseServerGivesUpOneReference) {

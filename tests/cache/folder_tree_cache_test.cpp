@@ -1,5 +1,6 @@
 // The folder tree cache on real trees under Wine.
 #include "folder_tree_cache.h"
+#include "folder_tree_cache_probe.h"
 
 #include <gtest/gtest.h>
 
@@ -37,7 +38,7 @@ Result Uncached(FolderTreeCache& cache, const std::wstring& path) {
 
 FolderRecord Peek(FolderTreeCache& cache, const std::wstring& path) {
     FolderRecord record{};
-    EXPECT_TRUE(cache.PeekRecord(Lower(path), &record)) << "no record";
+    EXPECT_TRUE(tvn::FolderTreeCacheProbe(cache).PeekRecord(Lower(path), &record)) << "no record";
     return record;
 }
 
@@ -84,7 +85,8 @@ TEST_F(FolderTreeCacheTest, SumsLogicalSizesOfEveryFileBelow) {
 
     EXPECT_EQ(Uncached(cache, tree.Root()).hr, S_OK);
     EXPECT_EQ(Uncached(cache, tree.Root()).bytes, expected);
-    EXPECT_EQ(cache.RecordCount(), 0u) << "the uncached computation stores nothing";
+    EXPECT_EQ(tvn::FolderTreeCacheProbe(cache).RecordCount(), 0u)
+        << "the uncached computation stores nothing";
 
     Result r = Cached(cache, tree.Root());
     EXPECT_EQ(r.hr, S_OK);
@@ -110,8 +112,8 @@ TEST_F(FolderTreeCacheTest, SumsLogicalSizesOfEveryFileBelow) {
         EXPECT_FALSE(record.filesDirty);
         EXPECT_FALSE(record.subfoldersDirty);
     }
-    EXPECT_EQ(cache.RecordCount(), 6u);
-    EXPECT_TRUE(cache.LinksAreConsistent());
+    EXPECT_EQ(tvn::FolderTreeCacheProbe(cache).RecordCount(), 6u);
+    EXPECT_TRUE(tvn::FolderTreeCacheProbe(cache).LinksAreConsistent());
 }
 
 TEST_F(FolderTreeCacheTest, RootSpellingsReachOneRecord) {
@@ -120,22 +122,23 @@ TEST_F(FolderTreeCacheTest, RootSpellingsReachOneRecord) {
     Result first = Cached(cache, L"P:\\");
     ASSERT_EQ(first.hr, S_OK);
     EXPECT_EQ(first.bytes, 123u);
-    const size_t records = cache.RecordCount();
-    const uint64_t listings = cache.ListingCount();
+    const size_t records = tvn::FolderTreeCacheProbe(cache).RecordCount();
+    const uint64_t listings = tvn::FolderTreeCacheProbe(cache).ListingCount();
 
     for (const wchar_t* spelling : {L"p:", L"P:", L"p:\\"}) {
         Result again = Cached(cache, spelling);
         EXPECT_EQ(again.hr, S_OK);
         EXPECT_EQ(again.bytes, 123u);
     }
-    EXPECT_EQ(cache.RecordCount(), records);
-    EXPECT_EQ(cache.ListingCount(), listings) << "clean records need no listing";
+    EXPECT_EQ(tvn::FolderTreeCacheProbe(cache).RecordCount(), records);
+    EXPECT_EQ(tvn::FolderTreeCacheProbe(cache).ListingCount(), listings)
+        << "clean records need no listing";
 
     // Two trailing backslashes keep one: a key of its own, with its own records below it.
     EXPECT_EQ(Cached(cache, L"P:\\\\").bytes, 123u);
-    EXPECT_EQ(cache.RecordCount(), 2 * records);
+    EXPECT_EQ(tvn::FolderTreeCacheProbe(cache).RecordCount(), 2 * records);
     FolderRecord record{};
-    EXPECT_TRUE(cache.PeekRecord(L"p:\\", &record));
+    EXPECT_TRUE(tvn::FolderTreeCacheProbe(cache).PeekRecord(L"p:\\", &record));
 }
 
 TEST_F(FolderTreeCacheTest, EmptyFolderIsZeroWithBothMarksClear) {
@@ -215,7 +218,7 @@ TEST(FolderTreeCacheFixture, TreeAsDeepAsThePathLimitComputes) {
     Result cached = Cached(cache, root);
     EXPECT_EQ(cached.hr, S_OK);
     EXPECT_EQ(cached.bytes, levels + 1) << "the folder past the limit counts nothing";
-    EXPECT_EQ(cache.RecordCount(), levels + 2);
+    EXPECT_EQ(tvn::FolderTreeCacheProbe(cache).RecordCount(), levels + 2);
 
     EXPECT_EQ(Uncached(cache, root).hr, E_INVALIDARG);
     EXPECT_EQ(Uncached(cache, root + L"\\a").hr, E_INVALIDARG);
@@ -245,12 +248,12 @@ TEST_F(FolderTreeCacheTest, CleanRecordsAnswerWithoutDiskAccess) {
     tree.File(L"a\\x.bin", 10);
     tree.File(L"b\\y.bin", 20);
     ASSERT_EQ(Cached(cache, tree.Root()).bytes, 30u);
-    const uint64_t listings = cache.ListingCount();
+    const uint64_t listings = tvn::FolderTreeCacheProbe(cache).ListingCount();
 
     tree.Remove(L"a");  // nobody marks anything: the records are still believed
     EXPECT_EQ(Cached(cache, tree.Root()).bytes, 30u);
     EXPECT_EQ(Cached(cache, tree.Path(L"A")).bytes, 10u);
-    EXPECT_EQ(cache.ListingCount(), listings);
+    EXPECT_EQ(tvn::FolderTreeCacheProbe(cache).ListingCount(), listings);
 }
 
 TEST_F(FolderTreeCacheTest, FilesDirtyOnlyKeepsTheSubfolderTotal) {
@@ -260,10 +263,11 @@ TEST_F(FolderTreeCacheTest, FilesDirtyOnlyKeepsTheSubfolderTotal) {
 
     tree.File(L"new.bin", 100);
     tree.File(L"sub\\unseen.bin", 1000);
-    ASSERT_TRUE(cache.SetMarks(Lower(tree.Root()), true, false));
-    const uint64_t listings = cache.ListingCount();
+    ASSERT_TRUE(tvn::FolderTreeCacheProbe(cache).SetMarks(Lower(tree.Root()), true, false));
+    const uint64_t listings = tvn::FolderTreeCacheProbe(cache).ListingCount();
     EXPECT_EQ(Cached(cache, tree.Root()).bytes, 111u);
-    EXPECT_EQ(cache.ListingCount(), listings + 1) << "no subfolder visited";
+    EXPECT_EQ(tvn::FolderTreeCacheProbe(cache).ListingCount(), listings + 1)
+        << "no subfolder visited";
 }
 
 TEST_F(FolderTreeCacheTest, ChangeDeepInTheTreeRelistsOnlyThePathToIt) {
@@ -283,9 +287,10 @@ TEST_F(FolderTreeCacheTest, ChangeDeepInTheTreeRelistsOnlyThePathToIt) {
     EXPECT_FALSE(Peek(cache, tree.Root()).filesDirty);
     EXPECT_FALSE(Peek(cache, tree.Path(L"d0-sibling")).subfoldersDirty);
 
-    const uint64_t listings = cache.ListingCount();
+    const uint64_t listings = tvn::FolderTreeCacheProbe(cache).ListingCount();
     EXPECT_EQ(Cached(cache, tree.Root()).bytes, before + 500);
-    EXPECT_EQ(cache.ListingCount(), listings + 7) << "the root and the six folders of the chain";
+    EXPECT_EQ(tvn::FolderTreeCacheProbe(cache).ListingCount(), listings + 7)
+        << "the root and the six folders of the chain";
 }
 
 TEST_F(FolderTreeCacheTest, MarksReachOnlyFoldersWithRecords) {
@@ -294,10 +299,10 @@ TEST_F(FolderTreeCacheTest, MarksReachOnlyFoldersWithRecords) {
     cache.MarkContainingFolder(Lower(tree.Path(L"a\\b\\f.bin")));
     EXPECT_TRUE(Peek(cache, tree.Path(L"a\\b")).filesDirty);
     FolderRecord record{};
-    EXPECT_FALSE(cache.PeekRecord(Lower(tree.Path(L"a")), &record));
+    EXPECT_FALSE(tvn::FolderTreeCacheProbe(cache).PeekRecord(Lower(tree.Path(L"a")), &record));
 
     cache.MarkContainingFolder(Lower(tree.Path(L"nowhere\\f.bin")));  // no record: no effect
-    EXPECT_EQ(cache.RecordCount(), 1u);
+    EXPECT_EQ(tvn::FolderTreeCacheProbe(cache).RecordCount(), 1u);
 }
 
 TEST_F(FolderTreeCacheTest, DropFolderRemovesItsSubtreeOnly) {
@@ -305,17 +310,18 @@ TEST_F(FolderTreeCacheTest, DropFolderRemovesItsSubtreeOnly) {
     tree.File(L"a\\b\\e\\f.bin", 1);
     tree.File(L"a\\keep\\f.bin", 1);
     ASSERT_EQ(Cached(cache, tree.Root()).bytes, 3u);
-    ASSERT_EQ(cache.RecordCount(), 7u);
+    ASSERT_EQ(tvn::FolderTreeCacheProbe(cache).RecordCount(), 7u);
 
     cache.DropFolder(Lower(tree.Path(L"a\\b")));
-    EXPECT_EQ(cache.RecordCount(), 3u);
+    EXPECT_EQ(tvn::FolderTreeCacheProbe(cache).RecordCount(), 3u);
     FolderRecord record{};
     for (const wchar_t* gone : {L"a\\b", L"a\\b\\c", L"a\\b\\c\\d", L"a\\b\\e"}) {
-        EXPECT_FALSE(cache.PeekRecord(Lower(tree.Path(gone)), &record)) << char(gone[4]);
+        EXPECT_FALSE(tvn::FolderTreeCacheProbe(cache).PeekRecord(Lower(tree.Path(gone)), &record))
+            << char(gone[4]);
     }
-    EXPECT_TRUE(cache.LinksAreConsistent());
+    EXPECT_TRUE(tvn::FolderTreeCacheProbe(cache).LinksAreConsistent());
     cache.DropFolder(Lower(tree.Path(L"never-cached")));
-    EXPECT_EQ(cache.RecordCount(), 3u);
+    EXPECT_EQ(tvn::FolderTreeCacheProbe(cache).RecordCount(), 3u);
 }
 
 TEST_F(FolderTreeCacheTest, MarkSubtreeMakesEverythingBelowRecount) {
@@ -342,7 +348,9 @@ struct HookAt {
             self->action();
         }
     }
-    void Install(FolderTreeCache& cache) { cache.SetListingHook(&HookAt::Call, this); }
+    void Install(FolderTreeCache& cache) {
+        tvn::FolderTreeCacheProbe(cache).SetListingHook(&HookAt::Call, this);
+    }
 };
 
 TEST_F(FolderTreeCacheTest, ResetDuringAScanStoresNothingStaleAndKeepsLinksSound) {
@@ -356,15 +364,16 @@ TEST_F(FolderTreeCacheTest, ResetDuringAScanStoresNothingStaleAndKeepsLinksSound
     ASSERT_TRUE(hook.fired);
     EXPECT_EQ(r.hr, S_OK);
     EXPECT_EQ(r.bytes, 7u);
-    EXPECT_TRUE(cache.LinksAreConsistent());
+    EXPECT_TRUE(tvn::FolderTreeCacheProbe(cache).LinksAreConsistent());
     FolderRecord record{};
-    EXPECT_FALSE(cache.PeekRecord(Lower(tree.Root()), &record)) << "written back after reset";
-    EXPECT_FALSE(cache.PeekRecord(Lower(tree.Path(L"a\\b")), &record));
+    EXPECT_FALSE(tvn::FolderTreeCacheProbe(cache).PeekRecord(Lower(tree.Root()), &record))
+        << "written back after reset";
+    EXPECT_FALSE(tvn::FolderTreeCacheProbe(cache).PeekRecord(Lower(tree.Path(L"a\\b")), &record));
     // Records made below the reset point exist but are not linked to the freed ones.
     EXPECT_EQ(Peek(cache, tree.Path(L"a\\b\\c")).parent, nullptr);
 
     EXPECT_EQ(Cached(cache, tree.Root()).bytes, 7u);
-    EXPECT_TRUE(cache.LinksAreConsistent());
+    EXPECT_TRUE(tvn::FolderTreeCacheProbe(cache).LinksAreConsistent());
 }
 
 TEST_F(FolderTreeCacheTest, RemovalDuringAScanKeepsMarksAndLinks) {
@@ -372,7 +381,8 @@ TEST_F(FolderTreeCacheTest, RemovalDuringAScanKeepsMarksAndLinks) {
     tree.File(L"a\\b\\g.bin", 2);
     tree.File(L"a\\h.bin", 4);
     ASSERT_EQ(Cached(cache, tree.Root()).bytes, 7u);
-    ASSERT_TRUE(cache.SetMarks(Lower(tree.Path(L"a\\b\\c")), true, false));
+    ASSERT_TRUE(
+        tvn::FolderTreeCacheProbe(cache).SetMarks(Lower(tree.Path(L"a\\b\\c")), true, false));
 
     // While a\b\c is being listed, the watcher reports that a\b disappeared: the records of
     // a\b and a\b\c go while their computations still hold them.
@@ -384,12 +394,13 @@ TEST_F(FolderTreeCacheTest, RemovalDuringAScanKeepsMarksAndLinks) {
     Result r = Cached(cache, tree.Root());
     ASSERT_TRUE(hook.fired);
     EXPECT_EQ(r.hr, S_OK);
-    EXPECT_TRUE(cache.LinksAreConsistent());
+    EXPECT_TRUE(tvn::FolderTreeCacheProbe(cache).LinksAreConsistent());
     EXPECT_TRUE(Peek(cache, tree.Path(L"a")).filesDirty) << "mark set during the scan survives";
     EXPECT_TRUE(Peek(cache, tree.Root()).subfoldersDirty);
     FolderRecord record{};
-    EXPECT_FALSE(cache.PeekRecord(Lower(tree.Path(L"a\\b")), &record));
-    EXPECT_FALSE(cache.PeekRecord(Lower(tree.Path(L"a\\b\\c")), &record));
+    EXPECT_FALSE(tvn::FolderTreeCacheProbe(cache).PeekRecord(Lower(tree.Path(L"a\\b")), &record));
+    EXPECT_FALSE(
+        tvn::FolderTreeCacheProbe(cache).PeekRecord(Lower(tree.Path(L"a\\b\\c")), &record));
 
     tree.Remove(L"a\\b");
     EXPECT_EQ(Cached(cache, tree.Root()).bytes, 4u);
@@ -441,43 +452,45 @@ TEST_F(FolderTreeCacheTest, ConcurrentScansResetsAndRemovalsStaySound) {
                 cache.MarkContainingFolder(Lower(tree.Path(L"d1\\e2\\f.bin")));
                 break;
         }
-        EXPECT_TRUE(cache.LinksAreConsistent());
+        EXPECT_TRUE(tvn::FolderTreeCacheProbe(cache).LinksAreConsistent());
         Sleep(0);
     }
     stop = true;
     for (auto& t : scanners) {
         t.join();
     }
-    EXPECT_TRUE(cache.LinksAreConsistent());
+    EXPECT_TRUE(tvn::FolderTreeCacheProbe(cache).LinksAreConsistent());
     cache.MarkSubtree(Lower(tree.Root()));
     EXPECT_EQ(Cached(cache, tree.Root()).bytes, 48u);
 }
 
 TEST(FolderTreeCacheTable, RemovingASubtreeLeavesTheRestIntact) {
     FolderTreeCache cache;
-    ASSERT_TRUE(cache.Preload(L"x:", L"", 0));
+    ASSERT_TRUE(tvn::FolderTreeCacheProbe(cache).Preload(L"x:", L"", 0));
     for (int i = 0; i < 50; ++i) {
         std::wstring a = L"x:\\" + std::to_wstring(i);
-        ASSERT_TRUE(cache.Preload(a, L"x:", 1));
+        ASSERT_TRUE(tvn::FolderTreeCacheProbe(cache).Preload(a, L"x:", 1));
         for (int j = 0; j < 20; ++j) {
-            ASSERT_TRUE(cache.Preload(a + L"\\" + std::to_wstring(j), a, 1));
+            ASSERT_TRUE(
+                tvn::FolderTreeCacheProbe(cache).Preload(a + L"\\" + std::to_wstring(j), a, 1));
         }
     }
-    EXPECT_FALSE(cache.Preload(L"x:\\7", L"x:", 1)) << "one record per key";
-    ASSERT_EQ(cache.RecordCount(), 1u + 50 * 21);
+    EXPECT_FALSE(tvn::FolderTreeCacheProbe(cache).Preload(L"x:\\7", L"x:", 1))
+        << "one record per key";
+    ASSERT_EQ(tvn::FolderTreeCacheProbe(cache).RecordCount(), 1u + 50 * 21);
     cache.DropFolder(L"x:\\7");
-    EXPECT_EQ(cache.RecordCount(), 1u + 49 * 21);
+    EXPECT_EQ(tvn::FolderTreeCacheProbe(cache).RecordCount(), 1u + 49 * 21);
     FolderRecord record{};
-    EXPECT_FALSE(cache.PeekRecord(L"x:\\7\\3", &record));
-    EXPECT_TRUE(cache.PeekRecord(L"x:\\17\\3", &record));
+    EXPECT_FALSE(tvn::FolderTreeCacheProbe(cache).PeekRecord(L"x:\\7\\3", &record));
+    EXPECT_TRUE(tvn::FolderTreeCacheProbe(cache).PeekRecord(L"x:\\17\\3", &record));
     {
         acl::CriticalSection hold(cache.Lock());
         hold.Enter();
         cache.RemoveDescendants(nullptr);
     }
-    EXPECT_TRUE(cache.LinksAreConsistent());
+    EXPECT_TRUE(tvn::FolderTreeCacheProbe(cache).LinksAreConsistent());
     cache.ClearAll();
-    EXPECT_EQ(cache.RecordCount(), 0u);
+    EXPECT_EQ(tvn::FolderTreeCacheProbe(cache).RecordCount(), 0u);
 }
 
 }  // namespace

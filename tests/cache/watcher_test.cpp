@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "folder_cache_watcher.h"
+#include "folder_tree_cache_probe.h"
 #include "read_directory_changes.h"
 #include "test_tree.h"
 
@@ -63,7 +64,7 @@ std::ostream& operator<<(std::ostream& out, const Marks& m) {
 
 Marks MarksOf(FolderTreeCache& cache, const std::wstring& path) {
     FolderRecord record{};
-    if (!cache.PeekRecord(Lower(path), &record)) {
+    if (!tvn::FolderTreeCacheProbe(cache).PeekRecord(Lower(path), &record)) {
         return kGone;
     }
     return {true, record.filesDirty, record.subfoldersDirty};
@@ -172,19 +173,20 @@ TEST_F(WatcherTest, NewFileMarksItsFolderAndTheChainAboveThenRecountsOnlyThose) 
         EXPECT_EQ(MarksOf(cache, above), kSubfolders) << std::string(above.begin(), above.end());
     }
 
-    const uint64_t listings = cache.ListingCount();
+    const uint64_t listings = tvn::FolderTreeCacheProbe(cache).ListingCount();
     EXPECT_EQ(Cached(cache, L"m:"), before + 777);
-    EXPECT_EQ(cache.ListingCount() - listings, 5u);  // m:, tree, w, data, x
+    EXPECT_EQ(tvn::FolderTreeCacheProbe(cache).ListingCount() - listings,
+              5u);  // m:, tree, w, data, x
     EXPECT_EQ(MarksOf(cache, W(L"data\\x")), kClean);
 }
 
 TEST_F(WatcherTest, ChangeUnderAFolderWithoutRecordChangesNothing) {
     Uncached(cache, W());       // Wine reports changes only in folders a program has opened
     Cached(cache, W(L"data"));  // records for data and below only
-    const size_t records = cache.RecordCount();
+    const size_t records = tvn::FolderTreeCacheProbe(cache).RecordCount();
     MoveIn(tree, L"w\\plain\\inner\\f.bin", 5);
     WaitApplied(watcher, 1);
-    EXPECT_EQ(cache.RecordCount(), records);
+    EXPECT_EQ(tvn::FolderTreeCacheProbe(cache).RecordCount(), records);
     for (const wchar_t* folder : {L"data", L"data\\x", L"data\\x\\sub", L"data\\y"}) {
         EXPECT_EQ(MarksOf(cache, W(folder)), kClean);
     }
@@ -199,7 +201,7 @@ TEST_F(WatcherTest, DeletedFolderLosesItsRecordsAndMarksItsParent) {
     EXPECT_EQ(MarksOf(cache, W(L"data\\x\\sub")), kGone);
     EXPECT_EQ(MarksOf(cache, W(L"data")), kBoth);
     EXPECT_EQ(MarksOf(cache, W(L"data\\y")), kClean);
-    EXPECT_TRUE(cache.LinksAreConsistent());
+    EXPECT_TRUE(tvn::FolderTreeCacheProbe(cache).LinksAreConsistent());
     EXPECT_EQ(Cached(cache, W()), before - 120);
 }
 
@@ -215,7 +217,7 @@ TEST_F(WatcherTest, RenamedFolderLosesOldRecordsAndIsScannedUnderItsNewName) {
     EXPECT_EQ(Cached(cache, W()), before);
     EXPECT_EQ(MarksOf(cache, W(L"data\\z")), kClean);
     EXPECT_EQ(MarksOf(cache, W(L"data\\z\\sub")), kClean);
-    EXPECT_TRUE(cache.LinksAreConsistent());
+    EXPECT_TRUE(tvn::FolderTreeCacheProbe(cache).LinksAreConsistent());
 }
 
 TEST_F(WatcherTest, ChangesWhileStoppedAreTreatedAsLostOnRestart) {
@@ -269,7 +271,7 @@ TEST(WatcherFlood, EveryCachedAnswerMatchesAFreshScanAfterwards) {
         return true;
     });
     EXPECT_TRUE(settled) << "stale answer for " << mismatch;
-    EXPECT_TRUE(cache.LinksAreConsistent());
+    EXPECT_TRUE(tvn::FolderTreeCacheProbe(cache).LinksAreConsistent());
     EXPECT_GT(watcher.LostReads(), 0u)
         << "the flood never overflowed: the lost-read path ran untested";
     RecordProperty("lost_reads", std::to_string(watcher.LostReads()));
@@ -300,9 +302,10 @@ class HandBuiltBatch : public ::testing::Test {
         for (const auto& key :
              {root, root + L"\\a", root + L"\\a\\b", root + L"\\c", root + L"\\a\\" + longName}) {
             size_t cut = key.rfind(L'\\');
-            ASSERT_TRUE(cache.Preload(key, key == root ? L"" : key.substr(0, cut), 1));
+            ASSERT_TRUE(tvn::FolderTreeCacheProbe(cache).Preload(
+                key, key == root ? L"" : key.substr(0, cut), 1));
         }
-        ASSERT_TRUE(cache.Preload(L"m:\\elsewhere", L"", 1));
+        ASSERT_TRUE(tvn::FolderTreeCacheProbe(cache).Preload(L"m:\\elsewhere", L"", 1));
     }
 
     static std::vector<BYTE> Layout(const std::vector<Record>& records) {
@@ -382,7 +385,7 @@ TEST_F(HandBuiltBatch, EachActionMarksOrDropsAsItShould) {
         EXPECT_EQ(MarksOf(cache, root + L"\\c"), c.c);
         EXPECT_EQ(MarksOf(cache, root + L"\\a\\" + longName), c.longFolder);
         EXPECT_EQ(MarksOf(cache, L"m:\\elsewhere"), c.elsewhere);
-        EXPECT_TRUE(cache.LinksAreConsistent());
+        EXPECT_TRUE(tvn::FolderTreeCacheProbe(cache).LinksAreConsistent());
     }
 }
 

@@ -20,7 +20,7 @@ int wmain(int argc, wchar_t** argv) {
         return 3;
     }
     IColumnProvider* provider = nullptr;
-    if (FAILED(CoCreateInstance(tvn::kClsidFolderSize, nullptr, CLSCTX_INPROC_SERVER,
+    if (FAILED(CoCreateInstance(CLSID_FolderSize, nullptr, CLSCTX_INPROC_SERVER,
                                 IID_IColumnProvider, reinterpret_cast<void**>(&provider)))) {
         return 4;
     }

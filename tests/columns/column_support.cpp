@@ -81,9 +81,9 @@ void StopCacheServer() {
     }
     CloseHandle(running);
     HRESULT init = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    FolderSizeCacheClient* cache = nullptr;
-    if (SUCCEEDED(CoCreateInstance(kClsidFolderSizeCache, nullptr, CLSCTX_LOCAL_SERVER,
-                                   kIidFolderSizeCache, reinterpret_cast<void**>(&cache)))) {
+    IFolderSizeCache* cache = nullptr;
+    if (SUCCEEDED(CoCreateInstance(CLSID_FolderSizeCache, nullptr, CLSCTX_LOCAL_SERVER,
+                                   IID_IFolderSizeCache, reinterpret_cast<void**>(&cache)))) {
         cache->ReleaseServer();
         cache->Release();
     }
@@ -127,7 +127,7 @@ void SetCharacter(const wchar_t* name, wchar_t value) {
 }
 
 Cell AskCell(IColumnProvider* provider, DWORD pid, const std::wstring& path, bool folder) {
-    SHCOLUMNID column{kClsidFolderSize, pid};
+    SHCOLUMNID column{CLSID_FolderSize, pid};
     SHCOLUMNDATA data{};
     data.dwFileAttributes = folder ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
     lstrcpynW(data.wszFile, path.c_str(), MAX_PATH);

@@ -46,7 +46,7 @@ class ColumnProvider : public ::testing::Test {
         // program; the policy itself is tested in plain_sort_test.cpp.
         SetPlainSortPolicy(1);
         ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
-        ASSERT_EQ(CoCreateInstance(kClsidFolderSize, nullptr, CLSCTX_INPROC_SERVER,
+        ASSERT_EQ(CoCreateInstance(CLSID_FolderSize, nullptr, CLSCTX_INPROC_SERVER,
                                    IID_IColumnProvider, reinterpret_cast<void**>(&provider_)),
                   S_OK);
     }
@@ -126,7 +126,7 @@ TEST_F(ColumnProvider, ColumnRows) {
     for (DWORD index = 0; index < 3; ++index) {
         SHCOLUMNINFO info{};
         ASSERT_EQ(provider_->GetColumnInfo(index, &info), S_OK);
-        EXPECT_TRUE(IsEqualGUID(info.scid.fmtid, kClsidFolderSize));
+        EXPECT_TRUE(IsEqualGUID(info.scid.fmtid, CLSID_FolderSize));
         EXPECT_EQ(info.scid.pid, rows[index].pid);
         EXPECT_EQ(info.vt, VT_BSTR);
         EXPECT_EQ(info.fmt, rows[index].fmt);
@@ -280,8 +280,8 @@ TEST_F(ColumnProvider, ErrorsAndEmptyCells) {
     SHCOLUMNDATA data{};
     lstrcpynW(data.wszFile, tree.Path(L"f.bin").c_str(), MAX_PATH);
     SHCOLUMNID other{IID_IUnknown, SizeColumn};
-    SHCOLUMNID unknownPid{kClsidFolderSize, 5};
-    SHCOLUMNID size{kClsidFolderSize, SizeColumn};
+    SHCOLUMNID unknownPid{CLSID_FolderSize, 5};
+    SHCOLUMNID size{CLSID_FolderSize, SizeColumn};
     VARIANT value;
     VariantInit(&value);
     EXPECT_EQ(provider_->GetItemData(&other, &data, &value), S_FALSE);
@@ -333,11 +333,11 @@ TEST_F(ColumnProvider, AggregationAndDispatch) {
     IUnknown* outer = nullptr;  // any object will do as the outer one
     ASSERT_EQ(provider_->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&outer)), S_OK);
     outer->Release();  // provider_ keeps it alive
-    EXPECT_EQ(CoCreateInstance(kClsidFolderSize, outer, CLSCTX_INPROC_SERVER, IID_IColumnProvider,
+    EXPECT_EQ(CoCreateInstance(CLSID_FolderSize, outer, CLSCTX_INPROC_SERVER, IID_IColumnProvider,
                                reinterpret_cast<void**>(&inner)),
               CLASS_E_NOAGGREGATION);
     EXPECT_EQ(inner, nullptr);
-    ASSERT_EQ(CoCreateInstance(kClsidFolderSize, outer, CLSCTX_INPROC_SERVER, IID_IUnknown,
+    ASSERT_EQ(CoCreateInstance(CLSID_FolderSize, outer, CLSCTX_INPROC_SERVER, IID_IUnknown,
                                reinterpret_cast<void**>(&inner)),
               S_OK);
     IColumnProvider* aggregated = nullptr;
@@ -360,7 +360,7 @@ TEST_F(ColumnProvider, AggregationAndDispatch) {
     ASSERT_EQ(dispatch->GetTypeInfo(0, 0, &type), S_OK);
     TYPEATTR* attributes = nullptr;
     ASSERT_EQ(type->GetTypeAttr(&attributes), S_OK);
-    EXPECT_TRUE(IsEqualGUID(attributes->guid, kIidFolderSize));
+    EXPECT_TRUE(IsEqualGUID(attributes->guid, IID_IFolderSize));
     type->ReleaseTypeAttr(attributes);
     type->Release();
     dispatch->Release();
@@ -369,7 +369,7 @@ TEST_F(ColumnProvider, AggregationAndDispatch) {
 // IFolderSize crosses apartments through the library's own proxy and stub.
 TEST_F(ColumnProvider, FolderSizeMarshalsToAnotherApartment) {
     IStream* stream = nullptr;
-    ASSERT_EQ(CoMarshalInterThreadInterfaceInStream(kIidFolderSize, provider_, &stream), S_OK);
+    ASSERT_EQ(CoMarshalInterThreadInterfaceInStream(IID_IFolderSize, provider_, &stream), S_OK);
     struct Job {
         IStream* stream;
         HRESULT unmarshal = E_FAIL, call = E_FAIL;
@@ -381,7 +381,7 @@ TEST_F(ColumnProvider, FolderSizeMarshalsToAnotherApartment) {
             auto* job = static_cast<Job*>(parameter);
             CoInitializeEx(nullptr, COINIT_MULTITHREADED);
             IDispatch* remote = nullptr;
-            job->unmarshal = CoGetInterfaceAndReleaseStream(job->stream, kIidFolderSize,
+            job->unmarshal = CoGetInterfaceAndReleaseStream(job->stream, IID_IFolderSize,
                                                             reinterpret_cast<void**>(&remote));
             if (SUCCEEDED(job->unmarshal)) {
                 job->call = remote->GetTypeInfoCount(&job->count);

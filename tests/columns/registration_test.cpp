@@ -197,7 +197,7 @@ TEST_F(ColumnExports, CanUnloadOnlyWhenNothingIsAlive) {
 
     IClassFactory* factory = nullptr;
     ASSERT_EQ(
-        getClassObject(kClsidFolderSize, IID_IClassFactory, reinterpret_cast<void**>(&factory)),
+        getClassObject(CLSID_FolderSize, IID_IClassFactory, reinterpret_cast<void**>(&factory)),
         S_OK);
     IColumnProvider* provider = nullptr;
     ASSERT_EQ(

@@ -273,3 +273,107 @@ TEST(ThreadLocaleGuard, RestoresThePreviousLocaleOnEveryPath) {
 
     SetThreadLocale(original);
 }
+
+namespace {
+
+// Stand-ins for a proxy/stub's registration entry points: they note the call, the thread
+// locale they ran under, and answer what the test chose.
+std::vector<std::wstring> g_calls;
+HRESULT g_secondResult = S_OK;
+LCID g_localeSeen = 0;
+
+HRESULT STDAPICALLTYPE FirstRegister() {
+    g_localeSeen = GetThreadLocale();
+    g_calls.push_back(L"register 1");
+    return S_OK;
+}
+HRESULT STDAPICALLTYPE FirstUnregister() {
+    g_calls.push_back(L"unregister 1");
+    return S_OK;
+}
+HRESULT STDAPICALLTYPE SecondRegister() {
+    g_calls.push_back(L"register 2");
+    return g_secondResult;
+}
+HRESULT STDAPICALLTYPE SecondUnregister() {
+    g_calls.push_back(L"unregister 2");
+    return g_secondResult;
+}
+
+constexpr reg::ProxyStubEntries kFirst{FirstRegister, FirstUnregister};
+constexpr reg::ProxyStubEntries kSecond{SecondRegister, SecondUnregister};
+constexpr reg::Row kTableA[] = {{L"A", KeyRule::Owned, L"", L"%MODULE%"}};
+constexpr reg::Row kTableB[] = {{L"B\\%NAME%", KeyRule::Owned}};
+constexpr reg::Row kTableC[] = {{L"C", KeyRule::Owned}};
+constexpr reg::Replacement kNames[] = {{L"NAME", L"b"}};
+
+}  // namespace
+
+TEST(RegistrationSequence, StepsRunInOrderAndBackwardsAndTheFirstFailureIsReported) {
+    ScratchRoot root;
+    const reg::Step steps[] = {
+        reg::Step::Table(root.get(), kTableA), reg::Step::ProxyStub(&kFirst),
+        reg::Step::Table(root.get(), kTableB), reg::Step::ProxyStub(&kSecond),
+        reg::Step::Table(root.get(), kTableC),
+    };
+    const reg::Script script{steps, kNames};
+    const LCID before = MAKELCID(MAKELANGID(LANG_GERMAN, SUBLANG_GERMAN), SORT_DEFAULT);
+    // The locale the steps run under: the system default, as the system reports it once set.
+    SetThreadLocale(LOCALE_SYSTEM_DEFAULT);
+    const LCID registering = GetThreadLocale();
+    ASSERT_NE(registering, before);
+    struct Case {
+        const char* what;
+        HRESULT second;
+        std::vector<std::wstring> writtenAfterRegister;
+        std::vector<std::wstring> callsOfRegister;
+    };
+    const Case cases[] = {
+        {"all steps succeed",
+         S_OK,
+         {L"A", L"A|=m.dll", L"B", L"B\\b", L"C"},
+         {L"register 1", L"register 2"}},
+        {"a failing step stops registration",
+         E_ACCESSDENIED,
+         {L"A", L"A|=m.dll", L"B", L"B\\b"},
+         {L"register 1", L"register 2"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        g_calls.clear();
+        g_secondResult = c.second;
+        SetThreadLocale(before);
+        EXPECT_EQ(reg::RegisterModule(script, L"m.dll"), c.second);
+        EXPECT_EQ(GetThreadLocale(), before) << "locale put back";
+        EXPECT_EQ(g_localeSeen, registering);
+        EXPECT_EQ(root.Snapshot(), c.writtenAfterRegister);
+        EXPECT_EQ(g_calls, c.callsOfRegister);
+
+        // Unregistration goes backwards, does not stop at the failure and reports it.
+        g_calls.clear();
+        EXPECT_EQ(reg::UnregisterModule(script, L"m.dll"), c.second);
+        EXPECT_EQ(GetThreadLocale(), before);
+        EXPECT_EQ(g_calls, (std::vector<std::wstring>{L"unregister 2", L"unregister 1"}));
+        // B is an ancestor no row names: created when needed, never deleted.
+        EXPECT_EQ(root.Snapshot(), std::vector<std::wstring>{L"B"});
+    }
+    SetThreadLocale(LOCALE_SYSTEM_DEFAULT);
+}
+
+TEST(RegistrationSequence, TypeLibraryComesFromTheModuleFile) {
+    ScratchRoot root;
+    const reg::Step steps[] = {
+        reg::Step::Table(root.get(), kTableA),
+        reg::Step::TypeLibrary(reg::HelpFolder::Module),
+        reg::Step::Table(root.get(), kTableC),
+    };
+    const reg::Script script{steps};
+    // This test program carries no type library: the step fails and the rest is not written.
+    const std::wstring self = reg::ModulePath(nullptr);
+    HRESULT hr = reg::RegisterModule(script, self.c_str());
+    EXPECT_TRUE(FAILED(hr));
+    EXPECT_EQ(root.Snapshot(), (std::vector<std::wstring>{L"A", L"A|=" + self}));
+    EXPECT_EQ(reg::UnregisterModule(script, self.c_str()), hr);
+    EXPECT_TRUE(root.Snapshot().empty());
+    EXPECT_EQ(reg::RegisterModule(script, nullptr), E_INVALIDARG);
+}

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <cwchar>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -136,8 +138,10 @@ TEST(SettingsStore, CharacterAndTextReads) {
             EXPECT_EQ(c.expected[0],
                       ss::ReadCharacter(key.get(), L"V", c.defaultValue[0], c.capacity));
         } else {
-            EXPECT_EQ(c.expected,
-                      ss::ReadText(key.get(), L"V", c.defaultValue.c_str(), c.capacity));
+            wchar_t text[260] = {};
+            wmemcpy(text, c.defaultValue.c_str(), c.defaultValue.size() + 1);
+            ss::ReadText(key.get(), L"V", text, c.capacity);
+            EXPECT_EQ(c.expected, std::wstring(text));
         }
     }
 }
@@ -167,11 +171,11 @@ TEST(SettingsStore, WritesStoreBinaryInTheirEncodingAndReadBack) {
     }
 
     ss::Settings settings;
-    ss::ReadAll(key.get(), settings, ss::kColumnProviderCapacities);
+    ss::Read(key.get(), ss::kPropertiesReads, settings);
     EXPECT_EQ(-2, settings.decimalDigits);
     EXPECT_EQ(0x123456789ALL, settings.cacheAll);
-    EXPECT_EQ(L'\x2014', settings.pbSymbol);
-    EXPECT_EQ(L"Gr\x00f6\x00dfe", settings.columnTitle);
+    EXPECT_EQ(L'\x2014', settings.pbSymbol[0]);
+    EXPECT_EQ(std::wstring(L"Gr\x00f6\x00dfe"), settings.columnTitle);
     EXPECT_EQ(ss::kDefaultViewMetric, settings.viewMetric);  // not written: default
 
     EXPECT_EQ(ERROR_INVALID_PARAMETER, ss::WriteText(key.get(), ss::kColumnTitle, nullptr));
@@ -184,21 +188,25 @@ TEST(SettingsStore, MissingKeyGivesEveryDefault) {
                                            0, KEY_READ, missing.put()));
     missing.release();
 
-    for (const ss::Capacities& capacities :
-         {ss::kColumnProviderCapacities, ss::kPropertiesCapacities, ss::kToolbarCapacities}) {
+    for (std::span<const ss::ValueRead> reads :
+         {std::span<const ss::ValueRead>(ss::kColumnCellReads),
+          std::span<const ss::ValueRead>(ss::kColumnTitleReads),
+          std::span<const ss::ValueRead>(ss::kPropertiesReads),
+          std::span<const ss::ValueRead>(ss::kToolbarReads),
+          std::span<const ss::ValueRead>(ss::kCacheServerReads)}) {
         ss::Settings s;
-        ss::ReadAll(missing.get(), s, capacities);
+        ss::Read(missing.get(), reads, s);
         EXPECT_EQ(0, s.viewStyle);
         EXPECT_EQ(static_cast<int64_t>(tvn::ViewMetric::KBytes), s.viewMetric);
         EXPECT_EQ(0, s.decimalDigits);
         EXPECT_EQ(L' ', s.separator);
-        EXPECT_EQ(L"VudaZe", s.columnTitle);
+        EXPECT_EQ(std::wstring(L"VudaZe"), s.columnTitle);
         EXPECT_EQ(1, s.enableCache);
         EXPECT_EQ(0, s.cacheAll);
         EXPECT_EQ(1, s.alwaysOnTop);
         EXPECT_EQ(1, s.enableUpdSplash);
         EXPECT_EQ(static_cast<int64_t>(tvn::PB_Style::ValueAndBar), s.pbStyle);
-        EXPECT_EQ(L'\x2022', s.pbSymbol);
+        EXPECT_EQ(L'\x2022', s.pbSymbol[0]);
     }
 }
 
@@ -291,4 +299,117 @@ TEST(SettingsStore, ConfigUpdateMessageReachesTopLevelWindows) {
     EXPECT_EQ(1u, g_wParam);
     DestroyWindow(window);
     g_watched = 0;
+}
+
+TEST(SettingsStore, SeparatorTextRule) {
+    struct Case {
+        const wchar_t* text;
+        wchar_t stored;
+        const wchar_t* shown;  // what loading the stored character shows
+    };
+    const Case cases[] = {
+        {L"Don't use", 0, L"Don't use"},
+        {L"DON'T USE", 0, L"Don't use"},
+        {L"Space", L' ', L"Space"},
+        {L"sPaCe", L' ', L"Space"},
+        {L".", L'.', L"."},
+        {L"xyz", L'x', L"x"},
+        {L"", 0, L"Don't use"},
+        {nullptr, 0, L"Don't use"},
+        {L"Don't", L'D', L"D"},
+        {L"`", L'`', L"`"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(std::wstring(c.text ? c.text : L"(null)")));
+        EXPECT_EQ(ss::SeparatorFromText(c.text), c.stored);
+        wchar_t shown[ss::kSeparatorTextUnits] = {};
+        ss::SeparatorToText(c.stored, shown);
+        EXPECT_EQ(std::wstring(shown), c.shown);
+    }
+}
+
+TEST(SettingsStore, WindowSubPosForms) {
+    ScratchKey key(TestName());
+    ASSERT_EQ(ERROR_SUCCESS, ss::WriteWindowSubPos(key.get(), -3000, 5000, SW_SHOWMAXIMIZED));
+    DWORD type = 0;
+    std::vector<BYTE> expected = Bytes<LONG>(-3000);
+    for (BYTE b : Bytes<LONG>(5000))
+        expected.push_back(b);
+    for (BYTE b : Bytes<UINT>(SW_SHOWMAXIMIZED))
+        expected.push_back(b);
+    EXPECT_EQ(expected, key.Raw(ss::kWindowSubPos, &type));
+    EXPECT_EQ(static_cast<DWORD>(REG_BINARY), type);
+
+    ss::WindowSubPos read;
+    ASSERT_EQ(ERROR_SUCCESS, ss::ReadWindowSubPos(key.get(), read));
+    EXPECT_EQ(read.form, ss::WindowSubPos::Form::Position);
+    EXPECT_EQ(read.left, -3000);
+    EXPECT_EQ(read.top, 5000);
+    EXPECT_EQ(read.showCmd, static_cast<UINT>(SW_SHOWMAXIMIZED));
+
+    WINDOWPLACEMENT placement{};
+    placement.length = sizeof(placement);
+    placement.showCmd = SW_SHOWNORMAL;
+    placement.rcNormalPosition = {10, -400, 310, -100};
+    key.Put(ss::kWindowSubPos, REG_BINARY, &placement, sizeof(placement));
+    ASSERT_EQ(ERROR_SUCCESS, ss::ReadWindowSubPos(key.get(), read));
+    EXPECT_EQ(read.form, ss::WindowSubPos::Form::Placement);
+    EXPECT_EQ(read.placement.rcNormalPosition.top, -400);
+    EXPECT_EQ(read.placement.rcNormalPosition.right, 310);
+
+    struct Unusable {
+        size_t bytes;
+        LSTATUS result;
+    };
+    for (Unusable u : {Unusable{8, ERROR_INVALID_DATA}, Unusable{13, ERROR_INVALID_DATA},
+                       Unusable{0, ERROR_INVALID_DATA}, Unusable{50, ERROR_MORE_DATA}}) {
+        SCOPED_TRACE(u.bytes);
+        std::vector<BYTE> data(u.bytes, 0x11);
+        key.Put(ss::kWindowSubPos, REG_BINARY, data.data(), static_cast<DWORD>(data.size()));
+        EXPECT_EQ(u.result, ss::ReadWindowSubPos(key.get(), read));
+    }
+    RegDeleteValueW(key.get(), ss::kWindowSubPos);
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, ss::ReadWindowSubPos(key.get(), read));
+}
+
+TEST(SettingsStore, EachReaderTakesItsOwnCapacities) {
+    // The same stored values read by every reader: a title of 100 units fits the properties
+    // program only, a 4-byte Separator only the properties program, and values a reader does
+    // not read keep what it held (a long-lived reader keeps its last value).
+    ScratchKey key(TestName());
+    const std::wstring title100(100, L'T');
+    std::vector<BYTE> titleBytes = TextBytes(title100);
+    key.Put(ss::kColumnTitle, REG_BINARY, titleBytes.data(), static_cast<DWORD>(titleBytes.size()));
+    std::vector<BYTE> separator = TextBytes(L",");  // 4 bytes
+    key.Put(ss::kSeparator, REG_BINARY, separator.data(), static_cast<DWORD>(separator.size()));
+    DWORD style = 2;
+    key.Put(ss::kViewStyle, REG_DWORD, &style, sizeof(style));
+    int64_t cacheAll = 1;
+    key.Put(ss::kCacheAll, REG_BINARY, &cacheAll, sizeof(cacheAll));
+
+    ss::Settings cell;
+    cell.cacheAll = 7;  // not a cell value: stays
+    ss::Read(key.get(), ss::kColumnCellReads, cell);
+    EXPECT_EQ(cell.viewStyle, 2);
+    EXPECT_EQ(cell.separator, L' ') << "4 bytes do not fit the provider's 2";
+    EXPECT_EQ(cell.cacheAll, 7);
+    ss::Read(key.get(), ss::kColumnTitleReads, cell);
+    EXPECT_EQ(std::wstring(cell.columnTitle), L"VudaZe");
+
+    ss::Settings properties;
+    ss::Read(key.get(), ss::kPropertiesReads, properties);
+    EXPECT_EQ(std::wstring(properties.columnTitle), title100);
+    EXPECT_EQ(properties.separator, L',');
+    EXPECT_EQ(properties.cacheAll, 1);
+
+    ss::Settings toolbar;
+    ss::Read(key.get(), ss::kToolbarReads, toolbar);
+    EXPECT_EQ(toolbar.viewStyle, 2);
+    EXPECT_EQ(toolbar.separator, L' ');
+    EXPECT_EQ(toolbar.cacheAll, ss::kDefaultCacheAll);
+
+    ss::Settings server;
+    ss::Read(key.get(), ss::kCacheServerReads, server);
+    EXPECT_EQ(server.cacheAll, 1);
+    EXPECT_EQ(server.viewStyle, ss::kDefaultViewStyle);
 }

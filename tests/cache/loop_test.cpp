@@ -1,0 +1,128 @@
+// Folder loops through links: the cached and uncached computations of the cache and the column
+// provider's own scan count a link back into the current descent once (as 0), and still enter
+// links to folders elsewhere. The trees with Linux symbolic links are made by
+// tests/fixtures/make-fixtures.sh (fixture-loop on m: and n:, loop-free total 1235 bytes);
+// a directory link made inside Wine is tried as well.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "descent_path.h"
+#include "folder_size.h"
+#include "folder_tree_cache.h"
+#include "folder_tree_cache_probe.h"
+#include "test_tree.h"
+
+namespace tvn {
+namespace {
+
+using test::Lower;
+using test::TestTree;
+
+constexpr uint64_t kLoopFreeTotal = 1000 + 200 + 30 + 5;
+
+std::wstring LoopRoot(const wchar_t* drive) {
+    return std::wstring(drive) + L"\\fixture-loop";
+}
+
+TEST(LinkLoops, FixtureLinksAreSeenAsLinkedFolders) {
+    // The premise of the loop check: the listing marks the links, and opening one gives the
+    // identity of its target.
+    const std::wstring root = LoopRoot(test::kFixedDrive);
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    ASSERT_TRUE(GetFileAttributesExW((root + L"\\a\\b\\up").c_str(), GetFileExInfoStandard, &data))
+        << "fixture-loop is missing: run tests/fixtures/make-fixtures.sh";
+    EXPECT_EQ(data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT),
+              static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
+    FolderIdentity link, target, other;
+    ASSERT_TRUE(GetFolderIdentity((root + L"\\a\\b\\up").c_str(), &link));
+    ASSERT_TRUE(GetFolderIdentity(root.c_str(), &target));
+    ASSERT_TRUE(GetFolderIdentity((root + L"\\a").c_str(), &other));
+    EXPECT_EQ(link, target);
+    EXPECT_FALSE(link == other);
+    FolderIdentity drive;
+    EXPECT_TRUE(GetFolderIdentity(L"m:", &drive)) << "a drive key names the drive's root";
+}
+
+TEST(LinkLoops, EveryScanGivesTheLoopFreeTotal) {
+    for (const wchar_t* drive : {test::kFixedDrive, test::kNetworkDrive}) {
+        const std::wstring root = LoopRoot(drive);
+        SCOPED_TRACE(testing::PrintToString(root));
+
+        FolderTreeCache cache;
+        uint64_t bytes = 0;
+        EXPECT_EQ(cache.ComputeUncachedSize(root.c_str(), &bytes), S_OK);
+        EXPECT_EQ(bytes, kLoopFreeTotal) << "uncached";
+
+        std::wstring key = root;
+        EXPECT_EQ(cache.ComputeCachedSize(key.data(), nullptr, &bytes), S_OK);
+        EXPECT_EQ(bytes, kLoopFreeTotal) << "cached";
+
+        EXPECT_EQ(ScanFolderSize(root.c_str()), kLoopFreeTotal) << "column provider's scan";
+    }
+}
+
+TEST(LinkLoops, CachedScanKeepsNoRecordOfALinkBack) {
+    const std::wstring root = LoopRoot(test::kFixedDrive);
+    FolderTreeCache cache;
+    FolderTreeCacheProbe probe(cache);
+    std::wstring key = root;
+    uint64_t bytes = 0;
+    ASSERT_EQ(cache.ComputeCachedSize(key.data(), nullptr, &bytes), S_OK);
+    FolderRecord record;
+    EXPECT_FALSE(probe.PeekRecord(Lower(root + L"\\a\\b\\up"), &record));
+    EXPECT_FALSE(probe.PeekRecord(Lower(root + L"\\a\\b\\up2"), &record));
+    ASSERT_TRUE(probe.PeekRecord(Lower(root + L"\\a\\side"), &record)) << "a link elsewhere";
+    EXPECT_EQ(record.filesBytes, 5u);
+    // fixture-loop, a, b, side: nothing else was recorded.
+    EXPECT_EQ(probe.RecordCount(), 4u);
+    EXPECT_TRUE(probe.LinksAreConsistent());
+}
+
+TEST(LinkLoops, LinkToAFolderOffTheDescentPathIsEntered) {
+    // Asked for a, the link up leads to the tree's root, which is not on the descent path from
+    // a: it is entered once (1235), and inside it the links back are cut. So a totals its own
+    // 235 bytes and the root's 1235.
+    for (const wchar_t* drive : {test::kFixedDrive, test::kNetworkDrive}) {
+        const std::wstring a = LoopRoot(drive) + L"\\a";
+        SCOPED_TRACE(testing::PrintToString(a));
+        FolderTreeCache cache;
+        uint64_t bytes = 0;
+        EXPECT_EQ(cache.ComputeUncachedSize(a.c_str(), &bytes), S_OK);
+        EXPECT_EQ(bytes, 235u + kLoopFreeTotal);
+        std::wstring key = a;
+        EXPECT_EQ(cache.ComputeCachedSize(key.data(), nullptr, &bytes), S_OK);
+        EXPECT_EQ(bytes, 235u + kLoopFreeTotal);
+        EXPECT_EQ(ScanFolderSize(a.c_str()), 235u + kLoopFreeTotal);
+    }
+}
+
+TEST(LinkLoops, DirectoryLinkMadeInsideWine) {
+    TestTree tree;
+    tree.File(L"f.bin", 11);
+    tree.File(L"x\\g.bin", 22);
+    const std::wstring link = tree.Path(L"x\\back");
+    if (!CreateSymbolicLinkW(link.c_str(), tree.Root().c_str(), SYMBOLIC_LINK_FLAG_DIRECTORY)) {
+        GTEST_SKIP() << "this Wine makes no directory links (error " << GetLastError() << ")";
+    }
+    DWORD attributes = GetFileAttributesW(link.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        RemoveDirectoryW(link.c_str()) || DeleteFileW(link.c_str());
+        GTEST_SKIP() << "the link this Wine made is not a folder (attributes 0x" << std::hex
+                     << attributes << ")";
+    }
+    FolderTreeCache cache;
+    uint64_t bytes = 0;
+    EXPECT_EQ(cache.ComputeUncachedSize(tree.Root().c_str(), &bytes), S_OK);
+    EXPECT_EQ(bytes, 33u);
+    std::wstring key = tree.Root();
+    EXPECT_EQ(cache.ComputeCachedSize(key.data(), nullptr, &bytes), S_OK);
+    EXPECT_EQ(bytes, 33u);
+    EXPECT_EQ(ScanFolderSize(tree.Root().c_str()), 33u);
+    RemoveDirectoryW(link.c_str());  // the link itself, never what it leads to
+}
+
+}  // namespace
+}  // namespace tvn

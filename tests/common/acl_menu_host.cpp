@@ -54,12 +54,11 @@ void WriteReady(const Script& script) {
     char geometry[64];
     int length = snprintf(geometry, sizeof(geometry), "%ldx%ld+%ld+%ld\n", all.right - all.left,
                           all.bottom - all.top, all.left, all.top);
-    HANDLE file = CreateFileW(script.readyFile.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file != INVALID_HANDLE_VALUE) {
+    tvn::UniqueFile file(CreateFileW(script.readyFile.c_str(), GENERIC_WRITE, 0, nullptr,
+                                     CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file) {
         DWORD written = 0;
-        WriteFile(file, geometry, static_cast<DWORD>(length), &written, nullptr);
-        CloseHandle(file);
+        WriteFile(file.get(), geometry, static_cast<DWORD>(length), &written, nullptr);
     }
 }
 

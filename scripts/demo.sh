@@ -4,6 +4,8 @@
 # would show it with the size columns, folder sizes coming from the cache server.
 #   bash scripts/demo.sh                 a sample tree made for the demo
 #   bash scripts/demo.sh DIR             a folder of this machine, mapped as the fixed drive m:
+#   bash scripts/demo.sh --window        the sample in the Details-view window with the toolbar
+#                                        band above it, on this machine's display, until closed
 #   bash scripts/demo.sh --screenshots   the sample in the Details-view window with the toolbar
 #                                        band above it, under a virtual display: saves
 #                                        docs/screenshots/toolbar.png (the band in the window),
@@ -14,7 +16,11 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 build=${TOLVANE_BUILD:-$top/build}
 
 screenshots=
-if [ "${1:-}" = "--screenshots" ]; then
+window=
+if [ "${1:-}" = "--window" ]; then
+    window=1
+    shift
+elif [ "${1:-}" = "--screenshots" ]; then
     screenshots=1
     shift
     if [ -z "${TOLVANE_SCREENSHOT_DISPLAY:-}" ]; then
@@ -44,6 +50,10 @@ fi
 
 install_tolvane "$build"
 
+if [ -n "$window" ]; then
+    wine "$build/tools/details_view.exe" --window "$folder" 2> >(quiet_wine)
+    exit 0
+fi
 if [ -z "$screenshots" ]; then
     wine "$build/tools/details_view.exe" "$folder" 2> >(quiet_wine)
     exit 0

@@ -216,6 +216,53 @@ TEST_F(BandTest, DispatchComesFromTheTypeLibrary) {
     EXPECT_STREQ(doc.get(), L"TVNBar 1.0 Type Library");
 }
 
+TEST_F(BandTest, TheLibraryCarriesItsManifestNameAndVersion) {
+    UniqueModule module(LoadLibraryExW(kBarDll, nullptr, LOAD_LIBRARY_AS_DATAFILE));
+    ASSERT_TRUE(module);
+    // The manifest the toolbar's common-controls calls are activated with.
+    HRSRC found = FindResourceW(module.get(), MAKEINTRESOURCEW(2), RT_MANIFEST);
+    ASSERT_NE(found, nullptr);
+    std::string manifest(static_cast<const char*>(LockResource(LoadResource(module.get(), found))),
+                         SizeofResource(module.get(), found));
+    for (const char* part : {"name=\"Microsoft.Windows.Common-Controls\"", "version=\"6.0.0.0\"",
+                             "processorArchitecture=\"amd64\""}) {
+        EXPECT_NE(manifest.find(part), std::string::npos) << part;
+    }
+    wchar_t name[32] = {};
+    EXPECT_GT(LoadStringW(module.get(), 100, name, 32), 0);
+    EXPECT_STREQ(name, L"TVN Bar");
+
+    DWORD size = GetFileVersionInfoSizeW(kBarDll, nullptr);
+    ASSERT_GT(size, 0u);
+    std::vector<BYTE> block(size);
+    ASSERT_TRUE(GetFileVersionInfoW(kBarDll, 0, size, block.data()));
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
+    EXPECT_EQ(Hex(fixed->dwFileVersionMS), Hex(0x00050000));
+    EXPECT_EQ(Hex(fixed->dwFileVersionLS), Hex(0));
+    EXPECT_EQ(Hex(fixed->dwProductVersionMS), Hex(0x00050000));
+    const struct {
+        const wchar_t* key;
+        const wchar_t* value;
+    } strings[] = {
+        {L"FileVersion", L"5.00"},
+        {L"ProductVersion", L"5.00"},
+        {L"FileDescription", L"Tolvane Explorer Toolbar"},
+        {L"InternalName", L"TVN Bar"},
+        {L"OriginalFilename", L"TVN Bar.dll"},
+        {L"ProductName", L"Tolvane"},
+    };
+    for (const auto& entry : strings) {
+        std::wstring path = std::wstring(L"\\StringFileInfo\\040904B0\\") + entry.key;
+        wchar_t* value = nullptr;
+        ASSERT_TRUE(
+            VerQueryValueW(block.data(), path.c_str(), reinterpret_cast<void**>(&value), &length))
+            << testing::PrintToString(entry.key);
+        EXPECT_STREQ(value, entry.value);
+    }
+}
+
 TEST_F(BandTest, SitesThatCannotHostTheBandFailWithoutAWindow) {
     HostWindow host;
     struct Case {

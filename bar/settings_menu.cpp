@@ -192,11 +192,6 @@ LRESULT SettingsMenu::Open(HWND owner, const HWND& toolbar, UINT buttonId, UINT 
     Store::Read(key, Store::kToolbarReads, settings);
     CheckStoredChoices(shown, settings);
 
-    // The browser is held across the menu loop and the broadcast, which dispatch messages
-    // and calls that may replace the band's site meanwhile.
-    if (browser != nullptr) {
-        browser->AddRef();
-    }
     UINT chosen = static_cast<UINT>(TrackPopupMenu(shown, TPM_RETURNCMD | TPM_RIGHTBUTTON,
                                                    below.left, below.bottom, 0, owner, nullptr));
     if (chosen == ID_MENU_TVNPROPERTIES) {
@@ -207,9 +202,6 @@ LRESULT SettingsMenu::Open(HWND owner, const HWND& toolbar, UINT buttonId, UINT 
         if (browser != nullptr) {
             browser->Refresh();
         }
-    }
-    if (browser != nullptr) {
-        browser->Release();
     }
     settingsKey.key.reset();
     if (toolbar != nullptr) {

@@ -57,6 +57,7 @@ class SettingsMenu {
     // top-level window and refreshes `browser` (when there is one). Returns 0.
     // `toolbar` refers to the owner's own field, which the owner clears when the toolbar
     // goes: the menu loop dispatches messages, and the windows may be destroyed meanwhile.
+    // The caller holds `browser` for the whole call for the same reason.
     LRESULT Open(HWND owner, const HWND& toolbar, UINT buttonId, UINT configMessage,
                  IWebBrowser2* browser) noexcept;
 

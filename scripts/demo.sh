@@ -1,12 +1,34 @@
 #!/usr/bin/env bash
-# The main job: builds everything, installs and registers TVN Cache.exe and TVN.dll in a
-# throw-away Wine prefix, and prints the folder's Details view as Explorer would show it with
-# the size columns, folder sizes coming from the cache server.
-#   bash scripts/demo.sh            a sample tree made for the demo
-#   bash scripts/demo.sh DIR        a folder of this machine, mapped as the fixed drive m:
+# The main job: builds everything, installs and registers TVN Cache.exe, TVN.dll and
+# TVN Bar.dll in a throw-away Wine prefix, and prints the folder's Details view as Explorer
+# would show it with the size columns, folder sizes coming from the cache server.
+#   bash scripts/demo.sh                 a sample tree made for the demo
+#   bash scripts/demo.sh DIR             a folder of this machine, mapped as the fixed drive m:
+#   bash scripts/demo.sh --window        the sample in the Details-view window with the toolbar
+#                                        band above it, on this machine's display, until closed
+#   bash scripts/demo.sh --screenshots   the sample in the Details-view window with the toolbar
+#                                        band above it, under a virtual display: saves
+#                                        docs/screenshots/toolbar.png (the band in the window),
+#                                        toolbar-menu.png (its menu, "&Digit grouping" open)
+#                                        and toolbar-mbytes.png (after choosing "&MBytes")
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${TOLVANE_BUILD:-$top/build}
+
+screenshots=
+window=
+if [ "${1:-}" = "--window" ]; then
+    window=1
+    shift
+elif [ "${1:-}" = "--screenshots" ]; then
+    screenshots=1
+    shift
+    if [ -z "${TOLVANE_SCREENSHOT_DISPLAY:-}" ]; then
+        bash "$top/scripts/setup-deps.sh"
+        exec env TOLVANE_SCREENSHOT_DISPLAY=1 xvfb-run -a -s "-screen 0 1024x768x24" \
+            bash "$0" --screenshots "$@"
+    fi
+fi
 source "$top/scripts/wine-env.sh"
 
 if [ $# -ge 1 ]; then
@@ -27,4 +49,44 @@ else
 fi
 
 install_tolvane "$build"
-wine "$build/tools/details_view.exe" "$folder" 2> >(quiet_wine)
+
+if [ -n "$window" ]; then
+    wine "$build/tools/details_view.exe" --window "$folder" 2> >(quiet_wine)
+    exit 0
+fi
+if [ -z "$screenshots" ]; then
+    wine "$build/tools/details_view.exe" "$folder" 2> >(quiet_wine)
+    exit 0
+fi
+
+# shoot NAME GEOMETRY: the screen, cropped, into docs/screenshots/NAME.png.
+shoot() {
+    import -window root "$run/$1.png"
+    convert "$run/$1.png" -crop "$2" +repage "$top/docs/screenshots/$1.png"
+    echo "docs/screenshots/$1.png"
+}
+press_band() { wine "$build/tools/press_band.exe" "$@" 2> >(quiet_wine); }
+
+# No window manager runs under the virtual display: Wine draws the title bars itself.
+wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+if [ -f /usr/share/wine/fonts/marlett.ttf ]; then
+    cp /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
+fi
+wine "$build/tools/details_view.exe" --window 300000 "$folder" >"$run/view.log" 2>&1 </dev/null &
+view=$!
+place=$(press_band wait | tr -d '\r')
+left=$(echo "$place" | cut -d+ -f2)
+top_edge=$(echo "$place" | cut -d+ -f3)
+sleep 1  # the first paint of the window
+shoot toolbar "1000x200+$left+$top_edge"
+# The button pressed: the menu drops down; "&Digit grouping" is selected and opened.
+press_band open up up up right
+sleep 0.5
+shoot toolbar-menu "420x400+$left+$top_edge"
+press_band keys escape escape
+# "&MBytes" by its mnemonic: stored, announced, and the view asks the columns again.
+press_band open char:m
+sleep 1
+shoot toolbar-mbytes "1000x200+$left+$top_edge"
+press_band close
+wait "$view"

@@ -117,4 +117,13 @@ install_tolvane() {
     cp "$build/cache/TVN Cache.exe" "$build/columns/TVN.dll" "$install/"
     wine 'C:\Program Files\Tolvane\TVN Cache.exe' /RegServer 2> >(quiet_wine)
     wine regsvr32 /s 'C:\Program Files\Tolvane\TVN.dll' 2> >(quiet_wine)
+    install_toolbar "$build"
+}
+
+# install_toolbar BUILD: the toolbar band TVN Bar.dll beside the other deliverables,
+# registered, so that it is listed among the toolbars (and details_view --window hosts it).
+install_toolbar() {
+    local build=$1
+    cp "$build/bar/TVN Bar.dll" "$WINEPREFIX/drive_c/Program Files/Tolvane/"
+    wine regsvr32 /s 'C:\Program Files\Tolvane\TVN Bar.dll' 2> >(quiet_wine)
 }

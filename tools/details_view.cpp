@@ -8,8 +8,11 @@
 //   details_view [--window [MILLISECONDS]] FOLDER
 //
 // With --window the table is shown in a window until it is closed (or for the given time, so
-// that a script can take a screenshot). Exit code 0 on success, 1 for bad arguments, 2 when
-// the folder cannot be listed.
+// that a script can take a screenshot). Above the ListView the window hosts the toolbar band
+// (TVN Bar) as Explorer's toolbar area would, when the band is registered: it is created from
+// its CLSID and given a site whose browser's Refresh asks the column handlers again and
+// refills the list, so a choice from the band's menu shows at once. Exit code 0 on success,
+// 1 for bad arguments, 2 when the folder cannot be listed.
 #include <windows.h>
 #include <commctrl.h>
 #include <oleauto.h>
@@ -20,6 +23,9 @@
 #include <string>
 #include <vector>
 
+#include "band_site.h"
+#include "com_ptr.h"
+#include "gdi_scope.h"
 #include "registry.h"
 #include "unique_handle.h"
 
@@ -214,11 +220,85 @@ void PrintTable(const std::wstring& folder, const std::vector<Column>& columns,
 
 // --- the window ----------------------------------------------------------------------------
 
+// The toolbar band's class, as Explorer finds it among its registered toolbars.
+constexpr wchar_t kBandClsid[] = L"{AD0030F6-9A4E-4815-9CBA-5B66D684ADED}";
+constexpr int kStripHeight = 30;  // the band's 26 pixels and a margin
+constexpr int kListId = 1;
+constexpr int kStripId = 2;
+
+// What the window shows, and what a refresh of the view needs to ask the handlers again.
+struct View {
+    std::wstring listed;  // the folder as the handlers get it
+    std::vector<Column>* columns = nullptr;
+    std::vector<Item>* items = nullptr;
+    HWND list = nullptr;
+};
+
+void FillList(const View& view) {
+    const std::vector<Column>& columns = *view.columns;
+    const std::vector<Item>& items = *view.items;
+    ListView_DeleteAllItems(view.list);
+    for (size_t i = 0; i < items.size(); ++i) {
+        LVITEMW row{};
+        row.mask = LVIF_TEXT;
+        row.iItem = static_cast<int>(i);
+        row.pszText = const_cast<wchar_t*>(items[i].name.c_str());
+        int index = ListView_InsertItem(view.list, &row);
+        for (size_t c = 0; c < columns.size(); ++c) {
+            ListView_SetItemText(view.list, index, static_cast<int>(c + 1),
+                                 const_cast<wchar_t*>(items[i].cells[c].c_str()));
+        }
+    }
+}
+
+// The band's browser was told to refresh: every cell is asked for again, as Explorer's view
+// does after a refresh, and the list shows the new texts.
+void RefreshView(void* context) {
+    auto* view = static_cast<View*>(context);
+    for (Item& item : *view->items) {
+        item.cells.clear();
+        for (Column& column : *view->columns) {
+            item.cells.push_back(CellText(column, view->listed, item));
+        }
+    }
+    FillList(*view);
+}
+
+// The band, created from its registered class and sited on `strip`; empty when the band is
+// not registered or refuses the site (the window then shows the list alone).
+tvn::ComPtr<IObjectWithSite> HostBand(HWND strip, View* view,
+                                      tvn::ComPtr<tvn::tools::BandSite>& site) {
+    tvn::ComPtr<IObjectWithSite> band;
+    CLSID clsid;
+    if (FAILED(CLSIDFromString(kBandClsid, &clsid)) ||
+        FAILED(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IObjectWithSite,
+                                band.put_void()))) {
+        fwprintf(stderr, L"toolbar band %ls: not registered, shown without it\n", kBandClsid);
+        return nullptr;
+    }
+    site = tvn::tools::BandSite::Create(strip, {}, RefreshView, view);
+    if (!site || FAILED(band->SetSite(static_cast<IOleWindow*>(site.get())))) {
+        fwprintf(stderr, L"toolbar band %ls: refused its site\n", kBandClsid);
+        band->SetSite(nullptr);
+        return nullptr;
+    }
+    tvn::ComPtr<IDockingWindow> docking;
+    if (SUCCEEDED(band.As(IID_IDockingWindow, docking))) {
+        docking->ShowDW(TRUE);
+    }
+    return band;
+}
+
 LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_SIZE: {
-            HWND list = GetDlgItem(window, 1);
-            MoveWindow(list, 0, 0, LOWORD(lParam), HIWORD(lParam), TRUE);
+            HWND strip = GetDlgItem(window, kStripId);
+            int top = strip != nullptr ? kStripHeight : 0;
+            if (strip != nullptr) {
+                MoveWindow(strip, 0, 0, LOWORD(lParam), kStripHeight, TRUE);
+            }
+            MoveWindow(GetDlgItem(window, kListId), 0, top, LOWORD(lParam), HIWORD(lParam) - top,
+                       TRUE);
             return 0;
         }
         case WM_TIMER:
@@ -231,8 +311,8 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     return DefWindowProcW(window, message, wParam, lParam);
 }
 
-int ShowWindowTable(const std::wstring& folder, const std::vector<Column>& columns,
-                    const std::vector<Item>& items, UINT closeAfterMs) {
+int ShowWindowTable(const std::wstring& folder, const std::wstring& listed,
+                    std::vector<Column>& columns, std::vector<Item>& items, UINT closeAfterMs) {
     INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_LISTVIEW_CLASSES};
     InitCommonControlsEx(&controls);
     HINSTANCE instance = GetModuleHandleW(nullptr);
@@ -242,27 +322,41 @@ int ShowWindowTable(const std::wstring& folder, const std::vector<Column>& colum
     windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
     windowClass.lpszClassName = L"TolvaneDetailsView";
     RegisterClassW(&windowClass);
+    // The strip above the list where the toolbar host puts its bands.
+    WNDCLASSW stripClass{};
+    stripClass.lpfnWndProc = DefWindowProcW;
+    stripClass.hInstance = instance;
+    stripClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    stripClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    stripClass.lpszClassName = L"TolvaneBandStrip";
+    RegisterClassW(&stripClass);
     std::wstring title = folder + L" - Details view";
-    HWND window = CreateWindowExW(0, windowClass.lpszClassName, title.c_str(), WS_OVERLAPPEDWINDOW,
-                                  0, 0, 1000, 600, nullptr, nullptr, instance, nullptr);
-    if (window == nullptr) {
+    tvn::UniqueWindow window(CreateWindowExW(0, windowClass.lpszClassName, title.c_str(),
+                                             WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, 0, 0, 1000, 600,
+                                             nullptr, nullptr, instance, nullptr));
+    if (!window) {
         return 3;
     }
     RECT client;
-    GetClientRect(window, &client);
+    GetClientRect(window.get(), &client);
+    HWND strip =
+        CreateWindowExW(0, stripClass.lpszClassName, L"", WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN,
+                        0, 0, client.right, kStripHeight, window.get(),
+                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(kStripId)), instance, nullptr);
     HWND list = CreateWindowExW(
-        0, WC_LISTVIEWW, L"", WS_CHILD | WS_VISIBLE | LVS_REPORT | LVS_SHOWSELALWAYS, 0, 0,
-        client.right, client.bottom, window, reinterpret_cast<HMENU>(static_cast<INT_PTR>(1)),
-        instance, nullptr);
+        0, WC_LISTVIEWW, L"", WS_CHILD | WS_VISIBLE | LVS_REPORT | LVS_SHOWSELALWAYS, 0,
+        kStripHeight, client.right, client.bottom - kStripHeight, window.get(),
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(kListId)), instance, nullptr);
     ListView_SetExtendedListViewStyle(list, LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES);
     // Column widths in characters, as the handlers give them, at the list's average width.
-    HDC dc = GetDC(list);
-    HFONT font = reinterpret_cast<HFONT>(SendMessageW(list, WM_GETFONT, 0, 0));
-    HGDIOBJ old = SelectObject(dc, font != nullptr ? font : GetStockObject(DEFAULT_GUI_FONT));
     TEXTMETRICW metrics{};
-    GetTextMetricsW(dc, &metrics);
-    SelectObject(dc, old);
-    ReleaseDC(list, dc);
+    {
+        tvn::WindowDc dc(list);
+        HFONT font = reinterpret_cast<HFONT>(SendMessageW(list, WM_GETFONT, 0, 0));
+        tvn::SelectedObject selected(dc.get(),
+                                     font != nullptr ? font : GetStockObject(DEFAULT_GUI_FONT));
+        GetTextMetricsW(dc.get(), &metrics);
+    }
     int charWidth = std::max<int>(metrics.tmAveCharWidth, 1);
 
     LVCOLUMNW column{};
@@ -277,27 +371,26 @@ int ShowWindowTable(const std::wstring& folder, const std::vector<Column>& colum
         column.pszText = const_cast<wchar_t*>(columns[c].info.wszTitle);
         ListView_InsertColumn(list, static_cast<int>(c + 1), &column);
     }
-    for (size_t i = 0; i < items.size(); ++i) {
-        LVITEMW row{};
-        row.mask = LVIF_TEXT;
-        row.iItem = static_cast<int>(i);
-        row.pszText = const_cast<wchar_t*>(items[i].name.c_str());
-        int index = ListView_InsertItem(list, &row);
-        for (size_t c = 0; c < columns.size(); ++c) {
-            ListView_SetItemText(list, index, static_cast<int>(c + 1),
-                                 const_cast<wchar_t*>(items[i].cells[c].c_str()));
-        }
+    View view{listed, &columns, &items, list};
+    FillList(view);
+    tvn::ComPtr<tvn::tools::BandSite> site;
+    tvn::ComPtr<IObjectWithSite> band = HostBand(strip, &view, site);
+    if (!band) {
+        DestroyWindow(strip);
+        SendMessageW(window.get(), WM_SIZE, 0, MAKELPARAM(client.right, client.bottom));
     }
-    ShowWindow(window, SW_SHOW);
-    UpdateWindow(window);
+    ShowWindow(window.get(), SW_SHOW);
+    UpdateWindow(window.get());
     if (closeAfterMs != 0) {
-        SetTimer(window, 1, closeAfterMs, nullptr);
+        SetTimer(window.get(), 1, closeAfterMs, nullptr);
     }
     MSG message;
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {
         TranslateMessage(&message);
         DispatchMessageW(&message);
     }
+    window.release();  // destroyed by its timer or its close button
+    band.reset();      // its windows went with ours; the band lets go of the site
     return 0;
 }
 
@@ -359,7 +452,7 @@ int wmain(int argc, wchar_t** argv) {
     }
     int result = 0;
     if (window) {
-        result = ShowWindowTable(folder, columns, items, closeAfterMs);
+        result = ShowWindowTable(folder, listed, columns, items, closeAfterMs);
     } else {
         PrintTable(folder, columns, items);
     }

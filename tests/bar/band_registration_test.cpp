@@ -1,0 +1,226 @@
+// TVN Bar.dll's registration through regsvr32 and its exports called directly: the entries it
+// writes and removes, the kept keys, the thread locale around it, and when the library may be
+// unloaded.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <shobjidl.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "band_support.h"
+#include "column_support.h"
+#include "com_core.h"
+#include "registry.h"
+#include "tvn_bar.h"
+
+namespace tvn::test {
+namespace {
+
+#define CLSID_TEXT L"{AD0030F6-9A4E-4815-9CBA-5B66D684ADED}"
+#define APPID_TEXT L"{16C4A225-E0C0-4662-9B0E-BFD3D13B351C}"
+#define LIBID_TEXT L"{98BAB2B1-606E-4D35-9ADD-E52C8E581720}"
+#define IID_TEXT L"{D46CDD86-7E26-428F-AE7C-9D42FBC24B47}"
+constexpr wchar_t kToolbarKey[] = L"SOFTWARE\\Microsoft\\Internet Explorer\\Toolbar";
+
+bool KeyExists(HKEY root, const std::wstring& path) {
+    return static_cast<bool>(OpenKey(root, path.c_str(), KEY_READ));
+}
+
+std::optional<std::wstring> StringValue(HKEY root, const std::wstring& path, const wchar_t* name) {
+    wchar_t data[1024];
+    DWORD bytes = sizeof(data);
+    if (RegGetValueW(root, path.c_str(), name, RRF_RT_REG_SZ, nullptr, data, &bytes) !=
+        ERROR_SUCCESS) {
+        return std::nullopt;
+    }
+    return std::wstring(data);
+}
+
+struct KeyCounts {
+    DWORD subkeys = 0;
+    DWORD values = 0;
+};
+KeyCounts Count(HKEY root, const std::wstring& path) {
+    KeyCounts counts;
+    OpenedKey opened = OpenKey(root, path.c_str(), KEY_READ);
+    if (opened) {
+        RegQueryInfoKeyW(opened.key.get(), nullptr, nullptr, nullptr, &counts.subkeys, nullptr,
+                         nullptr, &counts.values, nullptr, nullptr, nullptr, nullptr);
+    }
+    return counts;
+}
+
+struct Expected {
+    HKEY root;
+    std::wstring key;
+    const wchar_t* name;  // nullptr: the default value
+    std::wstring data;
+};
+
+std::vector<Expected> Entries() {
+    const std::wstring clsid = L"CLSID\\" CLSID_TEXT;
+    return {
+        {HKEY_CLASSES_ROOT, L"AppID\\" APPID_TEXT, nullptr, L"TVNBar"},
+        {HKEY_CLASSES_ROOT, L"AppID\\TVN Bar.DLL", L"AppID", APPID_TEXT},
+        {HKEY_CLASSES_ROOT, L"TVNBar.TVNWinExpBar.1", nullptr, L"Tolvane Bar"},
+        {HKEY_CLASSES_ROOT, L"TVNBar.TVNWinExpBar.1\\CLSID", nullptr, CLSID_TEXT},
+        {HKEY_CLASSES_ROOT, L"TVNBar.TVNWinExpBar", nullptr, L"Tolvane Bar"},
+        {HKEY_CLASSES_ROOT, L"TVNBar.TVNWinExpBar\\CLSID", nullptr, CLSID_TEXT},
+        {HKEY_CLASSES_ROOT, L"TVNBar.TVNWinExpBar\\CurVer", nullptr, L"TVNBar.TVNWinExpBar.1"},
+        {HKEY_CLASSES_ROOT, clsid, nullptr, L"Tolvane Bar"},
+        {HKEY_CLASSES_ROOT, clsid, L"AppID", APPID_TEXT},
+        {HKEY_CLASSES_ROOT, clsid + L"\\ProgID", nullptr, L"TVNBar.TVNWinExpBar.1"},
+        {HKEY_CLASSES_ROOT, clsid + L"\\VersionIndependentProgID", nullptr, L"TVNBar.TVNWinExpBar"},
+        {HKEY_CLASSES_ROOT, clsid + L"\\InprocServer32", nullptr, kBarDll},
+        {HKEY_CLASSES_ROOT, clsid + L"\\InprocServer32", L"ThreadingModel", L"Apartment"},
+        {HKEY_CLASSES_ROOT, clsid + L"\\TypeLib", nullptr, LIBID_TEXT},
+        {HKEY_LOCAL_MACHINE, kToolbarKey, CLSID_TEXT, L"Tolvane Bar"},
+        // The proxy/stub of ITVNWinExpBar, registered with the class.
+        {HKEY_CLASSES_ROOT, L"Interface\\" IID_TEXT "\\ProxyStubClsid32", nullptr, IID_TEXT},
+        {HKEY_CLASSES_ROOT, L"CLSID\\" IID_TEXT "\\InprocServer32", nullptr, kBarDll},
+    };
+}
+
+class BandRegistration : public testing::Test {
+  protected:
+    static void SetUpTestSuite() { installed_ = InstallBand(); }
+    void SetUp() override { ASSERT_TRUE(installed_) << "TVN Bar.dll could not be installed"; }
+    static void TearDownTestSuite() { RunProgram(L"regsvr32 /s " + Quoted(kBarDll)); }
+    static inline bool installed_ = false;
+};
+
+TEST_F(BandRegistration, RegisterWritesEveryEntryAndUnregisterRemovesThem) {
+    ASSERT_EQ(RunProgram(L"regsvr32 /s " + Quoted(kBarDll)), 0u);
+    for (const Expected& entry : Entries()) {
+        SCOPED_TRACE(testing::Message() << entry.key << " " << (entry.name ? entry.name : L"@"));
+        auto value = StringValue(entry.root, entry.key, entry.name);
+        ASSERT_TRUE(value.has_value());
+        EXPECT_TRUE(_wcsicmp(value->c_str(), entry.data.c_str()) == 0) << *value;
+    }
+    EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, L"CLSID\\" CLSID_TEXT "\\Programmable"));
+    EXPECT_EQ(Count(HKEY_CLASSES_ROOT, L"CLSID\\" CLSID_TEXT "\\Programmable").values, 0u);
+    EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, L"TypeLib\\" LIBID_TEXT "\\1.0"));
+    EXPECT_EQ(StringValue(HKEY_CLASSES_ROOT, L"TypeLib\\" LIBID_TEXT "\\1.0", nullptr),
+              std::wstring(L"TVNBar 1.0 Type Library"));
+
+    // Something of another program's under the kept toolbar key.
+    ASSERT_EQ(RegSetKeyValueW(HKEY_LOCAL_MACHINE, kToolbarKey, L"{other}", REG_SZ, L"x", 4), 0);
+
+    ASSERT_EQ(RunProgram(L"regsvr32 /s /u " + Quoted(kBarDll)), 0u);
+    for (const wchar_t* gone :
+         {L"TVNBar.TVNWinExpBar", L"TVNBar.TVNWinExpBar.1", L"CLSID\\" CLSID_TEXT,
+          L"AppID\\" APPID_TEXT, L"AppID\\TVN Bar.DLL", L"TypeLib\\" LIBID_TEXT,
+          L"CLSID\\" IID_TEXT, L"Interface\\" IID_TEXT}) {
+        EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, gone)) << gone;
+    }
+    EXPECT_FALSE(StringValue(HKEY_LOCAL_MACHINE, kToolbarKey, CLSID_TEXT).has_value());
+    for (const wchar_t* kept : {L"CLSID", L"AppID"}) {
+        EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, kept)) << kept;
+    }
+    for (const wchar_t* kept : {L"SOFTWARE", L"SOFTWARE\\Microsoft",
+                                L"SOFTWARE\\Microsoft\\Internet Explorer", kToolbarKey}) {
+        EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kept)) << kept;
+    }
+    EXPECT_EQ(StringValue(HKEY_LOCAL_MACHINE, kToolbarKey, L"{other}"), std::wstring(L"x"));
+    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kToolbarKey, L"{other}");
+    // Unregistering what is already gone succeeds.
+    EXPECT_EQ(RunProgram(L"regsvr32 /s /u " + Quoted(kBarDll)), 0u);
+}
+
+TEST_F(BandRegistration, RegisteringTwiceLeavesOneSet) {
+    ASSERT_EQ(RunProgram(L"regsvr32 /s " + Quoted(kBarDll)), 0u);
+    const std::wstring clsid = L"CLSID\\" CLSID_TEXT;
+    // Leftovers of an older version below the keys that are replaced whole.
+    ASSERT_EQ(
+        RegSetKeyValueW(HKEY_CLASSES_ROOT, (clsid + L"\\Stale").c_str(), nullptr, REG_SZ, L"x", 4),
+        0);
+    ASSERT_EQ(RegSetKeyValueW(HKEY_CLASSES_ROOT, (clsid + L"\\Programmable").c_str(), L"stale",
+                              REG_SZ, L"x", 4),
+              0);
+    ASSERT_EQ(RegSetKeyValueW(HKEY_CLASSES_ROOT, clsid.c_str(), L"stale", REG_SZ, L"x", 4), 0);
+
+    ASSERT_EQ(RunProgram(L"regsvr32 /s " + Quoted(kBarDll)), 0u);
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, clsid + L"\\Stale"));
+    // ProgID, VersionIndependentProgID, Programmable, InprocServer32, TypeLib; default + AppID.
+    KeyCounts counts = Count(HKEY_CLASSES_ROOT, clsid);
+    EXPECT_EQ(counts.subkeys, 5u);
+    EXPECT_EQ(counts.values, 2u);
+    EXPECT_EQ(Count(HKEY_CLASSES_ROOT, clsid + L"\\Programmable").values, 0u);
+    for (const Expected& entry : Entries()) {
+        EXPECT_TRUE(StringValue(entry.root, entry.key, entry.name).has_value()) << entry.key;
+    }
+}
+
+// The exports called in this process.
+class BandExports : public BandRegistration {
+  protected:
+    void SetUp() override {
+        BandRegistration::SetUp();
+        module_.reset(LoadLibraryW(kBarDll));
+        ASSERT_TRUE(module_);
+    }
+    template <typename Function>
+    Function Export(const char* name) {
+        return reinterpret_cast<Function>(
+            reinterpret_cast<void*>(GetProcAddress(module_.get(), name)));
+    }
+    UniqueModule module_;
+};
+
+TEST_F(BandExports, RegistrationPutsTheThreadLocaleBack) {
+    using Entry = HRESULT(WINAPI*)();
+    auto registerServer = Export<Entry>("DllRegisterServer");
+    auto unregisterServer = Export<Entry>("DllUnregisterServer");
+    ASSERT_NE(registerServer, nullptr);
+    ASSERT_NE(unregisterServer, nullptr);
+    com::ComInit com;
+    const LCID before = GetThreadLocale();
+    const LCID german = MAKELCID(MAKELANGID(LANG_GERMAN, SUBLANG_GERMAN), SORT_DEFAULT);
+    ASSERT_TRUE(SetThreadLocale(german));
+    EXPECT_EQ(registerServer(), S_OK);
+    EXPECT_EQ(GetThreadLocale(), german);
+    EXPECT_EQ(unregisterServer(), S_OK);
+    EXPECT_EQ(GetThreadLocale(), german);
+    EXPECT_EQ(unregisterServer(), S_OK) << "again, with nothing left to remove";
+    EXPECT_EQ(GetThreadLocale(), german);
+    EXPECT_EQ(registerServer(), S_OK);
+    EXPECT_EQ(GetThreadLocale(), german);
+    SetThreadLocale(before);
+}
+
+TEST_F(BandExports, CanUnloadOnlyWhenNothingIsAlive) {
+    using GetClassObject = HRESULT(WINAPI*)(REFCLSID, REFIID, void**);
+    using CanUnloadNow = HRESULT(WINAPI*)();
+    auto getClassObject = Export<GetClassObject>("DllGetClassObject");
+    auto canUnloadNow = Export<CanUnloadNow>("DllCanUnloadNow");
+    ASSERT_NE(getClassObject, nullptr);
+    ASSERT_NE(canUnloadNow, nullptr);
+    com::ComInit com;
+    EXPECT_EQ(canUnloadNow(), S_OK);
+
+    ComPtr<IClassFactory> factory;
+    ASSERT_EQ(getClassObject(CLSID_TVNWinExpBar, IID_IClassFactory, factory.put_void()), S_OK);
+    ComPtr<IDeskBand> band;
+    ASSERT_EQ(factory->CreateInstance(nullptr, IID_IDeskBand, band.put_void()), S_OK);
+    EXPECT_EQ(canUnloadNow(), S_FALSE);
+    ComPtr<IDispatch> dispatch;
+    ASSERT_EQ(band->QueryInterface(IID_IDispatch, dispatch.put_void()), S_OK);
+    band.reset();
+    EXPECT_EQ(canUnloadNow(), S_FALSE) << "one interface still holds the object";
+    dispatch.reset();
+    EXPECT_EQ(canUnloadNow(), S_OK);
+    factory->LockServer(TRUE);
+    EXPECT_EQ(canUnloadNow(), S_FALSE);
+    factory->LockServer(FALSE);
+    EXPECT_EQ(canUnloadNow(), S_OK);
+    ComPtr<IClassFactory> none;
+    EXPECT_EQ(getClassObject(IID_IUnknown, IID_IClassFactory, none.put_void()),
+              CLASS_E_CLASSNOTAVAILABLE);
+    EXPECT_EQ(canUnloadNow(), S_OK);
+}
+
+}  // namespace
+}  // namespace tvn::test

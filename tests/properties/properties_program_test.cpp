@@ -315,7 +315,7 @@ TEST_F(PropertiesProgramTest, DisablingTheCacheAsksAndNoTakesItBack) {
     // Checking it again asks nothing and enables Reset cache.
     program.Click(IDC_ENABLE_CACHE);
     EXPECT_TRUE(program.Enabled(IDC_RESET_CACHE));
-    program.Click(IDC_ENABLE_CACHE);
+    program.PostClick(IDC_ENABLE_CACHE);
     box = program.WaitForMessageBox();
     ASSERT_NE(box, nullptr);
     PropertiesProgram::Answer(box, IDYES);
@@ -740,6 +740,9 @@ TEST_F(PropertiesProgramTest, FolderTooLongForAPathRefusesInsteadOfCutting) {
 TEST_F(PropertiesProgramTest, MenuOpensTheAboutBoxCentredOnTheDialog) {
     PropertiesProgram program;
     Start(program);
+    // Far enough from the screen's edges for the box to be centred without being moved in.
+    SetWindowPos(program.Dialog(), nullptr, 300, 200, 0, 0,
+                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
     HWND menu = program.OpenMenu();
     ASSERT_NE(menu, nullptr);
     PropertiesProgram::MenuKey(menu, VK_ESCAPE);
@@ -769,10 +772,48 @@ TEST_F(PropertiesProgramTest, DialogThatCannotBeCreatedEndsWithZero) {
     const std::wstring folder = L"C:\\tvn-props-without-dialog";
     InstallProgram(folder);
     const std::wstring path = folder + L"\\TVN Properties.exe";
+    // The dialog's language, as the resource compiler wrote it.
+    WORD language = 0;
+    bool found = false;
+    if (HMODULE image = LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE)) {
+        EnumResourceLanguagesW(
+            image, RT_DIALOG, MAKEINTRESOURCEW(IDD_PROPERTIES),
+            [](HMODULE, LPCWSTR, LPCWSTR, WORD lang, LONG_PTR context) -> BOOL {
+                *reinterpret_cast<WORD*>(context) = lang;
+                return FALSE;
+            },
+            reinterpret_cast<LONG_PTR>(&language));
+        found = FindResourceExW(image, RT_DIALOG, MAKEINTRESOURCEW(IDD_PROPERTIES), language);
+        FreeLibrary(image);
+    }
+    ASSERT_TRUE(found);
+    // Dialog 129 replaced by one whose only control is of a class nobody registered: the
+    // system cannot create it.
+    std::vector<WORD> dialogTemplate;
+    auto put32 = [&](DWORD v) {
+        dialogTemplate.push_back(LOWORD(v));
+        dialogTemplate.push_back(HIWORD(v));
+    };
+    put32(WS_POPUP | WS_CAPTION);
+    put32(0);
+    dialogTemplate.insert(dialogTemplate.end(), {1, 0, 0, 100, 50, 0, 0, 0});  // no menu, class, title
+    if (dialogTemplate.size() % 2 != 0) {
+        dialogTemplate.push_back(0);
+    }
+    put32(WS_CHILD | WS_VISIBLE);
+    put32(0);
+    dialogTemplate.insert(dialogTemplate.end(), {0, 0, 50, 10, 1000});
+    for (const wchar_t* c = L"NoSuchControlClass"; ; ++c) {
+        dialogTemplate.push_back(WORD(*c));
+        if (*c == 0) {
+            break;
+        }
+    }
+    dialogTemplate.insert(dialogTemplate.end(), {0, 0});  // no title, no creation data
     HANDLE update = BeginUpdateResourceW(path.c_str(), FALSE);
     ASSERT_NE(update, nullptr);
-    ASSERT_TRUE(UpdateResourceW(update, RT_DIALOG, MAKEINTRESOURCEW(IDD_PROPERTIES),
-                                MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), nullptr, 0));
+    ASSERT_TRUE(UpdateResourceW(update, RT_DIALOG, MAKEINTRESOURCEW(IDD_PROPERTIES), language,
+                                dialogTemplate.data(), DWORD(dialogTemplate.size() * 2)));
     ASSERT_TRUE(EndUpdateResourceW(update, FALSE));
     PropertiesProgram program;
     ASSERT_TRUE(program.Start(path, SW_SHOWNORMAL, false));

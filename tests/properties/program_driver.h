@@ -23,7 +23,7 @@ class PropertiesProgram {
 
     // Starts `program` with the show command and, unless `waitForDialog` is false, waits
     // until its dialog is visible. False when it did not start or show in time.
-    bool Start(const std::wstring& program, int showCommand = SW_SHOWNORMAL,
+    bool Start(const std::wstring& program, int showCommand = SW_SHOWNOACTIVATE,
                bool waitForDialog = true);
     // Takes the dialog of a program that is already running (waiting up to `timeoutMs` for
     // it), without owning its process. False when none came.

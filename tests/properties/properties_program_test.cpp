@@ -143,7 +143,39 @@ bool ProcessNamed(const wchar_t* name) {
 
 class PropertiesProgramTest : public testing::Test {
   protected:
-    static void SetUpTestSuite() { InstallProgram(kInstallDir); }
+    // The program's windows are unmanaged while these cases run: without a window manager
+    // on the test display, Wine would wait two seconds for each activated managed window to
+    // be withdrawn when it goes.
+    static void SetUpTestSuite() {
+        InstallProgram(kInstallDir);
+        HKEY key = nullptr;
+        if (RegCreateKeyExW(HKEY_CURRENT_USER, kX11DriverKey, 0, nullptr, 0, KEY_ALL_ACCESS,
+                            nullptr, &key, nullptr) == ERROR_SUCCESS) {
+            DWORD size = sizeof(oldManaged_);
+            hadManaged_ = RegQueryValueExW(key, L"Managed", nullptr, nullptr,
+                                           reinterpret_cast<BYTE*>(oldManaged_), &size) ==
+                          ERROR_SUCCESS;
+            RegSetValueExW(key, L"Managed", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"N"), 4);
+            RegCloseKey(key);
+        }
+    }
+    static void TearDownTestSuite() {
+        HKEY key = nullptr;
+        if (RegOpenKeyExW(HKEY_CURRENT_USER, kX11DriverKey, 0, KEY_ALL_ACCESS, &key) ==
+            ERROR_SUCCESS) {
+            if (hadManaged_) {
+                RegSetValueExW(key, L"Managed", 0, REG_SZ,
+                               reinterpret_cast<const BYTE*>(oldManaged_),
+                               DWORD((wcslen(oldManaged_) + 1) * 2));
+            } else {
+                RegDeleteValueW(key, L"Managed");
+            }
+            RegCloseKey(key);
+        }
+    }
+    static constexpr const wchar_t* kX11DriverKey = L"Software\\Wine\\X11 Driver";
+    static inline bool hadManaged_ = false;
+    static inline wchar_t oldManaged_[16] = {};
     void SetUp() override { ClearSettings(); }
     void TearDown() override { ClearSettings(); }
 

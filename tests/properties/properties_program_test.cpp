@@ -48,8 +48,14 @@ std::wstring BuiltFile(const wchar_t* relative) {
     return path + L"\\" + relative;
 }
 
+// A path the file functions take whatever its length.
+std::wstring LongForm(const std::wstring& path) {
+    return path.size() >= MAX_PATH - 12 && path.rfind(L"\\\\?\\", 0) != 0 ? L"\\\\?\\" + path
+                                                                       : path;
+}
+
 bool CopyBuilt(const wchar_t* relative, const std::wstring& target) {
-    return CopyFileW(BuiltFile(relative).c_str(), target.c_str(), FALSE) != FALSE;
+    return CopyFileW(BuiltFile(relative).c_str(), LongForm(target).c_str(), FALSE) != FALSE;
 }
 
 // The program and its help file where a setup would put them.

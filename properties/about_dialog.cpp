@@ -56,8 +56,7 @@ void AboutDialog::Run(HWND owner) noexcept {
                     reinterpret_cast<LPARAM>(this));
 }
 
-INT_PTR CALLBACK AboutDialog::Procedure(HWND window, UINT message, WPARAM wParam,
-                                        LPARAM lParam) {
+INT_PTR CALLBACK AboutDialog::Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_INITDIALOG) {
         SetWindowLongPtrW(window, DWLP_USER, lParam);
     }
@@ -89,25 +88,25 @@ void AboutDialog::Initialise(HWND window) noexcept {
                     &linkStyle_);
     supportLink_.Create(kOpen, GetDlgItem(window, IDC_ABOUT_SUPPORT_LINK), window, kSupportPage, 0,
                         &linkStyle_);
-    contactLink_.Create(kOpen, GetDlgItem(window, IDC_ABOUT_CONTACT_LINK), window, kContactPage,
-                        0, &linkStyle_);
+    contactLink_.Create(kOpen, GetDlgItem(window, IDC_ABOUT_CONTACT_LINK), window, kContactPage, 0,
+                        &linkStyle_);
 
     CenterOnOwner(window, owner_);
 }
 
 INT_PTR AboutDialog::Handle(HWND window, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
     switch (message) {
-    case WM_INITDIALOG:
-        Initialise(window);
-        return TRUE;
-    case WM_COMMAND:
-        if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
-            EndDialog(window, LOWORD(wParam));
+        case WM_INITDIALOG:
+            Initialise(window);
             return TRUE;
-        }
-        break;
-    default:
-        break;
+        case WM_COMMAND:
+            if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
+                EndDialog(window, LOWORD(wParam));
+                return TRUE;
+            }
+            break;
+        default:
+            break;
     }
     ColorAnswer answer = colors_.HandleMessage(message, wParam, lParam);
     if (answer.handled) {

@@ -28,15 +28,25 @@ bool RemoveOne(std::vector<T*>& list, T* item) {
 
 }  // namespace
 
-bool MessageLoop::AddFilter(MessageFilter* filter) { return AddOnce(filters_, filter); }
-bool MessageLoop::RemoveFilter(MessageFilter* filter) { return RemoveOne(filters_, filter); }
-bool MessageLoop::AddIdleHandler(IdleHandler* handler) { return AddOnce(idleHandlers_, handler); }
+bool MessageLoop::AddFilter(MessageFilter* filter) {
+    return AddOnce(filters_, filter);
+}
+bool MessageLoop::RemoveFilter(MessageFilter* filter) {
+    return RemoveOne(filters_, filter);
+}
+bool MessageLoop::AddIdleHandler(IdleHandler* handler) {
+    return AddOnce(idleHandlers_, handler);
+}
 bool MessageLoop::RemoveIdleHandler(IdleHandler* handler) {
     return RemoveOne(idleHandlers_, handler);
 }
 
-MessageLoop* MessageLoop::Current() { return currentLoop; }
-void MessageLoop::SetCurrent(MessageLoop* loop) { currentLoop = loop; }
+MessageLoop* MessageLoop::Current() {
+    return currentLoop;
+}
+void MessageLoop::SetCurrent(MessageLoop* loop) {
+    currentLoop = loop;
+}
 
 bool MessageLoop::Filter(MSG& message) {
     // A copy: a filter may unregister itself (the dialog does when it closes).

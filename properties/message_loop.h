@@ -56,5 +56,4 @@ class MessageLoop {
     std::vector<IdleHandler*> idleHandlers_;
 };
 
-
 }  // namespace tvn

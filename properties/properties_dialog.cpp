@@ -29,9 +29,12 @@ struct ComboList {
     int count;
 };
 constexpr ComboList kComboLists[] = {
-    {IDC_VIEW_STYLE, IDS_VIEW_STYLE_FIRST, 4},       {IDC_SIZE_UNITS, IDS_SIZE_UNITS_FIRST, 5},
-    {IDC_DIGIT_GROUPING, IDS_DIGIT_GROUPING_FIRST, 6}, {IDC_DECIMAL_DIGITS, IDS_DECIMAL_DIGITS_FIRST, 6},
-    {IDC_BAR_STYLE, IDS_BAR_STYLE_FIRST, 3},         {IDC_BAR_SYMBOL, IDS_BAR_SYMBOL_FIRST, 5},
+    {IDC_VIEW_STYLE, IDS_VIEW_STYLE_FIRST, 4},
+    {IDC_SIZE_UNITS, IDS_SIZE_UNITS_FIRST, 5},
+    {IDC_DIGIT_GROUPING, IDS_DIGIT_GROUPING_FIRST, 6},
+    {IDC_DECIMAL_DIGITS, IDS_DECIMAL_DIGITS_FIRST, 6},
+    {IDC_BAR_STYLE, IDS_BAR_STYLE_FIRST, 3},
+    {IDC_BAR_SYMBOL, IDS_BAR_SYMBOL_FIRST, 5},
 };
 
 // Texts read back from the dialog: at most this many characters and the zero.
@@ -132,75 +135,75 @@ bool PropertiesDialog::PreTranslateMessage(MSG& message) {
 
 INT_PTR PropertiesDialog::Handle(UINT message, WPARAM wParam, LPARAM lParam) noexcept {
     switch (message) {
-    case WM_INITDIALOG:
-        Initialise();
-        return TRUE;
-    case WM_MEASUREITEM: {
-        auto* measure = reinterpret_cast<MEASUREITEMSTRUCT*>(lParam);
-        if (measure != nullptr && measure->CtlType == ODT_MENU) {
-            menu_.MeasureItem(measure);
+        case WM_INITDIALOG:
+            Initialise();
             return TRUE;
+        case WM_MEASUREITEM: {
+            auto* measure = reinterpret_cast<MEASUREITEMSTRUCT*>(lParam);
+            if (measure != nullptr && measure->CtlType == ODT_MENU) {
+                menu_.MeasureItem(measure);
+                return TRUE;
+            }
+            break;
         }
-        break;
-    }
-    case WM_DRAWITEM: {
-        auto* draw = reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
-        if (draw != nullptr && draw->CtlType == ODT_MENU) {
-            menu_.DrawItem(draw);
+        case WM_DRAWITEM: {
+            auto* draw = reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
+            if (draw != nullptr && draw->CtlType == ODT_MENU) {
+                menu_.DrawItem(draw);
+                return TRUE;
+            }
+            break;
+        }
+        case WM_MENUCHAR:
+            // Mnemonics of the owner-drawn items.
+            if (LRESULT result = menu_.MenuChar(wParam, lParam)) {
+                SetWindowLongPtrW(window_, DWLP_MSGRESULT, result);
+                return TRUE;
+            }
+            break;
+        case WM_HELP:
+            Help(true);
             return TRUE;
+        case WM_COMMAND: {
+            const int id = LOWORD(wParam);
+            const int code = HIWORD(wParam);
+            if (id == IDC_ENABLE_CACHE && code == BN_CLICKED) {
+                EnableCacheClicked();
+                return TRUE;
+            }
+            if (id == IDC_MENU_BUTTON && code == BN_CLICKED) {
+                ShowMenu();
+                return TRUE;
+            }
+            if (id == IDC_RESET_CACHE && code == BN_CLICKED) {
+                ResetCache();
+                return TRUE;
+            }
+            if ((id == IDC_DIGIT_GROUPING || id == IDC_BAR_SYMBOL) && code == CBN_EDITCHANGE) {
+                KeepOneCharacter(id);
+                return TRUE;
+            }
+            if (id == IDC_CACHE_ALL && code == BN_CLICKED) {
+                CacheAllClicked();
+                return TRUE;
+            }
+            if (id == IDCANCEL) {
+                Close(2);
+                return TRUE;
+            }
+            if (id == IDOK) {
+                Save();
+                Close(1);
+                return TRUE;
+            }
+            break;
         }
-        break;
-    }
-    case WM_MENUCHAR:
-        // Mnemonics of the owner-drawn items.
-        if (LRESULT result = menu_.MenuChar(wParam, lParam)) {
-            SetWindowLongPtrW(window_, DWLP_MSGRESULT, result);
-            return TRUE;
-        }
-        break;
-    case WM_HELP:
-        Help(true);
-        return TRUE;
-    case WM_COMMAND: {
-        const int id = LOWORD(wParam);
-        const int code = HIWORD(wParam);
-        if (id == IDC_ENABLE_CACHE && code == BN_CLICKED) {
-            EnableCacheClicked();
-            return TRUE;
-        }
-        if (id == IDC_MENU_BUTTON && code == BN_CLICKED) {
-            ShowMenu();
-            return TRUE;
-        }
-        if (id == IDC_RESET_CACHE && code == BN_CLICKED) {
-            ResetCache();
-            return TRUE;
-        }
-        if ((id == IDC_DIGIT_GROUPING || id == IDC_BAR_SYMBOL) && code == CBN_EDITCHANGE) {
-            KeepOneCharacter(id);
-            return TRUE;
-        }
-        if (id == IDC_CACHE_ALL && code == BN_CLICKED) {
-            CacheAllClicked();
-            return TRUE;
-        }
-        if (id == IDCANCEL) {
-            Close(2);
-            return TRUE;
-        }
-        if (id == IDOK) {
-            Save();
-            Close(1);
-            return TRUE;
-        }
-        break;
-    }
-    default:
-        if (configMessage_ != 0 && message == configMessage_) {
-            Load();
-            return TRUE;
-        }
-        break;
+        default:
+            if (configMessage_ != 0 && message == configMessage_) {
+                Load();
+                return TRUE;
+            }
+            break;
     }
     ColorAnswer answer = colors_.HandleMessage(message, wParam, lParam);
     if (answer.handled) {
@@ -407,9 +410,8 @@ void PropertiesDialog::ShowMenu() noexcept {
     if (popup == nullptr || !GetWindowRect(GetDlgItem(window_, IDC_MENU_BUTTON), &button)) {
         return;
     }
-    UINT command = static_cast<UINT>(TrackPopupMenu(popup, TPM_RETURNCMD | TPM_RIGHTBUTTON,
-                                                    button.left, button.bottom, 0, window_,
-                                                    nullptr));
+    UINT command = static_cast<UINT>(TrackPopupMenu(
+        popup, TPM_RETURNCMD | TPM_RIGHTBUTTON, button.left, button.bottom, 0, window_, nullptr));
     if (command == kHelpIndexCommand) {
         Help(false);
     } else if (command == kAboutCommand) {
@@ -435,7 +437,8 @@ void PropertiesDialog::SetSelection(int id, int64_t index) const noexcept {
     // A number outside the list (also one that a 32-bit index would wrap onto an item)
     // shows no selection.
     LRESULT count = SendDlgItemMessageW(window_, id, CB_GETCOUNT, 0, 0);
-    WPARAM item = index >= 0 && index < count ? static_cast<WPARAM>(index) : static_cast<WPARAM>(-1);
+    WPARAM item =
+        index >= 0 && index < count ? static_cast<WPARAM>(index) : static_cast<WPARAM>(-1);
     SendDlgItemMessageW(window_, id, CB_SETCURSEL, item, 0);
 }
 

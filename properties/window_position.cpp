@@ -56,7 +56,8 @@ LSTATUS SaveWindowPosition(HWND window) {
     WINDOWPLACEMENT placement{};
     placement.length = sizeof(placement);
     if (!GetWindowPlacement(window, &placement)) {
-        return static_cast<LSTATUS>(GetLastError() != 0 ? GetLastError() : ERROR_INVALID_WINDOW_HANDLE);
+        return static_cast<LSTATUS>(GetLastError() != 0 ? GetLastError()
+                                                        : ERROR_INVALID_WINDOW_HANDLE);
     }
     UniqueHKey key = Store::CreateForWrite();
     if (!key) {

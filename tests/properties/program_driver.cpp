@@ -132,7 +132,9 @@ DWORD PropertiesProgram::WaitForExit(DWORD timeoutMs) {
     return code;
 }
 
-std::wstring PropertiesProgram::Text(int id) const { return WindowText(Control(id)); }
+std::wstring PropertiesProgram::Text(int id) const {
+    return WindowText(Control(id));
+}
 
 void PropertiesProgram::SetText(int id, const std::wstring& text) const {
     SendMessageW(Control(id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
@@ -161,11 +163,17 @@ bool PropertiesProgram::Checked(int id) const {
     return SendMessageW(Control(id), BM_GETCHECK, 0, 0) == BST_CHECKED;
 }
 
-bool PropertiesProgram::Enabled(int id) const { return IsWindowEnabled(Control(id)) != FALSE; }
+bool PropertiesProgram::Enabled(int id) const {
+    return IsWindowEnabled(Control(id)) != FALSE;
+}
 
-void PropertiesProgram::Click(int id) const { SendMessageW(Control(id), BM_CLICK, 0, 0); }
+void PropertiesProgram::Click(int id) const {
+    SendMessageW(Control(id), BM_CLICK, 0, 0);
+}
 
-void PropertiesProgram::PostClick(int id) const { PostMessageW(Control(id), BM_CLICK, 0, 0); }
+void PropertiesProgram::PostClick(int id) const {
+    PostMessageW(Control(id), BM_CLICK, 0, 0);
+}
 
 void PropertiesProgram::PostCommand(int id) const {
     PostMessageW(dialog_, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),

@@ -18,8 +18,8 @@ TEST(PathBeside, FitsMaxPathOrGivesNothing) {
         bool fits;
     };
     const Case cases[] = {
-        {245, L"\\TVN Cache.exe", true},    // 259 units and the zero
-        {246, L"\\TVN Cache.exe", false},   // 260 units: no room for the zero
+        {245, L"\\TVN Cache.exe", true},   // 259 units and the zero
+        {246, L"\\TVN Cache.exe", false},  // 260 units: no room for the zero
         {247, L"\\Tolvane.chm", true},
         {248, L"\\Tolvane.chm", false},
         {229, L"\\Tolvane.chm::/tvn-cfgdlg.html", true},
@@ -47,12 +47,10 @@ TEST(KeepOnScreen, EachFormByItsRule) {
         LONG placedLeft, placedTop;
     };
     const Case positions[] = {
-        {100, 100, 100, 100},
-        {-1500, 50, -1280, 50},   // left of the screen: to its left edge
-        {5000, 50, 960, 50},      // right of it: half the right edge
-        {1920, 1080, 1920, 1080}, // on the far edges: kept
-        {0, -20, 0, 0},
-        {0, 2000, 0, 540},
+        {100, 100, 100, 100},     {-1500, 50, -1280, 50},  // left of the screen: to its left edge
+        {5000, 50, 960, 50},                               // right of it: half the right edge
+        {1920, 1080, 1920, 1080},                          // on the far edges: kept
+        {0, -20, 0, 0},           {0, 2000, 0, 540},
     };
     for (const Case& c : positions) {
         Pos stored;

@@ -51,7 +51,7 @@ std::wstring BuiltFile(const wchar_t* relative) {
 // A path the file functions take whatever its length.
 std::wstring LongForm(const std::wstring& path) {
     return path.size() >= MAX_PATH - 12 && path.rfind(L"\\\\?\\", 0) != 0 ? L"\\\\?\\" + path
-                                                                       : path;
+                                                                          : path;
 }
 
 bool CopyBuilt(const wchar_t* relative, const std::wstring& target) {
@@ -115,8 +115,8 @@ std::optional<std::wstring> RunEntry() {
     wchar_t data[1024] = {};
     DWORD size = sizeof(data) - 2;
     DWORD type = 0;
-    if (RegGetValueW(HKEY_CURRENT_USER, Store::kRunKeyPath, Store::kRunValueName, RRF_RT_ANY,
-                     &type, data, &size) != ERROR_SUCCESS) {
+    if (RegGetValueW(HKEY_CURRENT_USER, Store::kRunKeyPath, Store::kRunValueName, RRF_RT_ANY, &type,
+                     data, &size) != ERROR_SUCCESS) {
         return std::nullopt;
     }
     EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
@@ -158,9 +158,9 @@ class PropertiesProgramTest : public testing::Test {
         if (RegCreateKeyExW(HKEY_CURRENT_USER, kX11DriverKey, 0, nullptr, 0, KEY_ALL_ACCESS,
                             nullptr, &key, nullptr) == ERROR_SUCCESS) {
             DWORD size = sizeof(oldManaged_);
-            hadManaged_ = RegQueryValueExW(key, L"Managed", nullptr, nullptr,
-                                           reinterpret_cast<BYTE*>(oldManaged_), &size) ==
-                          ERROR_SUCCESS;
+            hadManaged_ =
+                RegQueryValueExW(key, L"Managed", nullptr, nullptr,
+                                 reinterpret_cast<BYTE*>(oldManaged_), &size) == ERROR_SUCCESS;
             RegSetValueExW(key, L"Managed", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"N"), 4);
             RegCloseKey(key);
         }
@@ -233,16 +233,11 @@ TEST_F(PropertiesProgramTest, FirstStartShowsTheDefaultsAndOkStoresEveryValue) {
         Bytes bytes;
     };
     const Value values[] = {
-        {Store::kViewStyle, Integer(0)},
-        {Store::kViewMetric, Integer(1)},
-        {Store::kEnableCache, Integer(1)},
-        {Store::kAlwaysOnTop, Integer(1)},
-        {Store::kCacheAll, Integer(0)},
-        {Store::kEnableUpdSplash, Integer(1)},
-        {Store::kPB_Style, Integer(0)},
-        {Store::kPB_Symbol, Character(L'\x2022')},
-        {Store::kColumnTitle, Text(L"VudaZe")},
-        {Store::kSeparator, Character(L' ')},
+        {Store::kViewStyle, Integer(0)},        {Store::kViewMetric, Integer(1)},
+        {Store::kEnableCache, Integer(1)},      {Store::kAlwaysOnTop, Integer(1)},
+        {Store::kCacheAll, Integer(0)},         {Store::kEnableUpdSplash, Integer(1)},
+        {Store::kPB_Style, Integer(0)},         {Store::kPB_Symbol, Character(L'\x2022')},
+        {Store::kColumnTitle, Text(L"VudaZe")}, {Store::kSeparator, Character(L' ')},
         {Store::kDecimalDigits, Integer(0)},
     };
     for (const Value& value : values) {
@@ -287,9 +282,9 @@ TEST_F(PropertiesProgramTest, StoredIndexOutsideItsListShowsNoSelectionAndOkStor
 // and empty fields.
 TEST_F(PropertiesProgramTest, OneCharacterFieldsStoreWhatTheirTextMeans) {
     struct Edit {
-        int select;              // item to choose, or -1
-        const wchar_t* typed;    // text to type, when no item is chosen
-        const wchar_t* shown;    // the field's text afterwards
+        int select;            // item to choose, or -1
+        const wchar_t* typed;  // text to type, when no item is chosen
+        const wchar_t* shown;  // the field's text afterwards
     };
     struct Case {
         Edit separator;
@@ -309,8 +304,8 @@ TEST_F(PropertiesProgramTest, OneCharacterFieldsStoreWhatTheirTextMeans) {
         ClearSettings();
         PropertiesProgram program;
         Start(program);
-        for (auto [id, edit] : {std::pair{IDC_DIGIT_GROUPING, c.separator},
-                                std::pair{IDC_BAR_SYMBOL, c.symbol}}) {
+        for (auto [id, edit] :
+             {std::pair{IDC_DIGIT_GROUPING, c.separator}, std::pair{IDC_BAR_SYMBOL, c.symbol}}) {
             if (edit.select >= 0) {
                 program.Select(id, edit.select);
             } else {
@@ -387,8 +382,7 @@ TEST_F(PropertiesProgramTest, StartWithWindowsWritesOrDeletesTheRunEntryOnOkOnly
         {L"x", false, IDOK, server},  // an entry of any content counts as checked
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(Narrow(c.before ? c.before : L"(none)") + " close " +
-                     std::to_string(c.close));
+        SCOPED_TRACE(Narrow(c.before ? c.before : L"(none)") + " close " + std::to_string(c.close));
         ClearSettings();
         if (c.before != nullptr) {
             ASSERT_EQ(Store::SetAutostart(c.before), ERROR_SUCCESS);
@@ -426,7 +420,8 @@ TEST_F(PropertiesProgramTest, ResetCacheWithoutAServerStartsNone) {
         EXPECT_TRUE(program.Enabled(IDC_RESET_CACHE));
     }
     EXPECT_FALSE(ProcessNamed(L"TVN Cache.exe"));
-    HANDLE mutex = OpenMutexW(SYNCHRONIZE, FALSE, L"TVNCacheServer.{3677DD7F-E6BF-4081-B50D-39D336FD1089}");
+    HANDLE mutex =
+        OpenMutexW(SYNCHRONIZE, FALSE, L"TVNCacheServer.{3677DD7F-E6BF-4081-B50D-39D336FD1089}");
     EXPECT_EQ(mutex, nullptr);
     if (mutex != nullptr) {
         CloseHandle(mutex);
@@ -586,8 +581,7 @@ TEST_F(PropertiesProgramTest, StoredPositionIsKeptOnTheVirtualScreen) {
     const Case cases[] = {
         {"12 bytes on the screen", Position(100, 120, SW_SHOWNORMAL), 100, 120},
         {"12 bytes right of the screen", Position(5000, 100, SW_SHOWNORMAL), vr / 2, 100},
-        {"12 bytes left of and below the screen", Position(-3000, 5000, SW_SHOWNORMAL), vl,
-         vb / 2},
+        {"12 bytes left of and below the screen", Position(-3000, 5000, SW_SHOWNORMAL), vl, vb / 2},
         {"44 bytes above the screen", Placement({200, -500, 200 + width, -500 + height}), 200, vt},
         {"44 bytes left of the screen", Placement({-900, 50, -900 + width, 50 + height}), vl, 50},
         {"50 bytes", Bytes(50, 0x10), unplaced.left, unplaced.top},
@@ -684,8 +678,8 @@ class RegisteredHelpStandIn {
 
 std::wstring HelpCall(HWND caller, const std::wstring& file) {
     wchar_t head[64] = {};
-    swprintf(head, 64, L"%llx|0|0|", static_cast<unsigned long long>(
-                                         reinterpret_cast<ULONG_PTR>(caller)));
+    swprintf(head, 64, L"%llx|0|0|",
+             static_cast<unsigned long long>(reinterpret_cast<ULONG_PTR>(caller)));
     return head + file;
 }
 
@@ -728,9 +722,9 @@ TEST_F(PropertiesProgramTest, HelpOpensTheTopicAndTheFileBesideTheProgram) {
 TEST_F(PropertiesProgramTest, FolderTooLongForAPathRefusesInsteadOfCutting) {
     struct Case {
         size_t folderLength;
-        bool topic;      // folder + "\Tolvane.chm::/tvn-cfgdlg.html" fits
-        bool helpFile;   // folder + "\Tolvane.chm" fits
-        bool runEntry;   // folder + "\TVN Cache.exe" fits
+        bool topic;     // folder + "\Tolvane.chm::/tvn-cfgdlg.html" fits
+        bool helpFile;  // folder + "\Tolvane.chm" fits
+        bool runEntry;  // folder + "\TVN Cache.exe" fits
     };
     const Case cases[] = {
         {229, true, true, true},
@@ -767,8 +761,8 @@ TEST_F(PropertiesProgramTest, FolderTooLongForAPathRefusesInsteadOfCutting) {
         for (size_t i = 0; i < calls.size(); ++i) {
             EXPECT_EQ(calls[i].substr(calls[i].rfind(L"|") + 1), folder + expected[i]);
         }
-        EXPECT_EQ(RunEntry(), c.runEntry ? std::optional(folder + L"\\TVN Cache.exe")
-                                         : std::nullopt);
+        EXPECT_EQ(RunEntry(),
+                  c.runEntry ? std::optional(folder + L"\\TVN Cache.exe") : std::nullopt);
         test::RemoveTree(L"C:\\tvn-long-" + std::wstring(108, L'a'));
     }
 }
@@ -834,14 +828,15 @@ TEST_F(PropertiesProgramTest, DialogThatCannotBeCreatedEndsWithZero) {
     };
     put32(WS_POPUP | WS_CAPTION);
     put32(0);
-    dialogTemplate.insert(dialogTemplate.end(), {1, 0, 0, 100, 50, 0, 0, 0});  // no menu, class, title
+    dialogTemplate.insert(dialogTemplate.end(),
+                          {1, 0, 0, 100, 50, 0, 0, 0});  // no menu, class, title
     if (dialogTemplate.size() % 2 != 0) {
         dialogTemplate.push_back(0);
     }
     put32(WS_CHILD | WS_VISIBLE);
     put32(0);
     dialogTemplate.insert(dialogTemplate.end(), {0, 0, 50, 10, 1000});
-    for (const wchar_t* c = L"NoSuchControlClass"; ; ++c) {
+    for (const wchar_t* c = L"NoSuchControlClass";; ++c) {
         dialogTemplate.push_back(WORD(*c));
         if (*c == 0) {
             break;

@@ -72,8 +72,17 @@ void AboutDialog::Initialise(HWND window) noexcept {
                                       IDC_ABOUT_SUPPORT_LABEL, IDC_ABOUT_CONTACT_LABEL};
     colors_.AddGroup(window, ControlColorMap::kDefaultGroup, nullptr, 0, RGB(0, 0, 0),
                      kAboutBackground, UniqueFont());
-    colors_.AddGroup(window, L"list1", kLabels, std::size(kLabels), kLabelText, kAboutBackground,
-                     BoldCopyOf(reinterpret_cast<HFONT>(SendMessageW(window, WM_GETFONT, 0, 0))));
+    // The labels also draw with the font themselves: a static control may select its own
+    // font after asking for its colours. The group owns the font for the box's life.
+    UniqueFont bold = BoldCopyOf(reinterpret_cast<HFONT>(SendMessageW(window, WM_GETFONT, 0, 0)));
+    HFONT boldFont = bold.get();
+    if (colors_.AddGroup(window, L"list1", kLabels, std::size(kLabels), kLabelText,
+                         kAboutBackground, std::move(bold)) == 0 &&
+        boldFont != nullptr) {
+        for (int id : kLabels) {
+            SendDlgItemMessageW(window, id, WM_SETFONT, reinterpret_cast<WPARAM>(boldFont), FALSE);
+        }
+    }
     colors_.SetDefaultFallback(true);
 
     linkStyle_.underlineWhenHot = true;

@@ -236,8 +236,16 @@ void PropertiesDialog::Initialise() noexcept {
     UniqueFont bold = BoldCopyOf(reinterpret_cast<HFONT>(SendMessageW(window_, WM_GETFONT, 0, 0)));
     colors_.AddGroup(window_, ControlColorMap::kDefaultGroup, nullptr, 0, RGB(0, 0, 0),
                      kDialogBackground, UniqueFont());
-    colors_.AddGroup(window_, L"list1", kSectionTitles, std::size(kSectionTitles), RGB(0, 0, 0),
-                     kDialogBackground, std::move(bold));
+    // The titles also draw with the font themselves: a static control may select its own
+    // font after asking for its colours. The group owns the font for the dialog's life.
+    HFONT boldFont = bold.get();
+    if (colors_.AddGroup(window_, L"list1", kSectionTitles, std::size(kSectionTitles), RGB(0, 0, 0),
+                         kDialogBackground, std::move(bold)) == 0 &&
+        boldFont != nullptr) {
+        for (int id : kSectionTitles) {
+            SendDlgItemMessageW(window_, id, WM_SETFONT, reinterpret_cast<WPARAM>(boldFont), FALSE);
+        }
+    }
     colors_.SetDefaultFallback(true);
     // The title field and the combo boxes keep the system's colours.
     colors_.SetAnsweredMessages(kColorDialog | kColorStatic | kColorButton | kColorScrollBar);

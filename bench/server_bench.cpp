@@ -205,8 +205,7 @@ int wmain(int argc, wchar_t** argv) {
     // Memory: the first scan of each tree into the fresh server, read from outside.
     if (HANDLE process = OpenServerProcess()) {
         if (argc > 3) {
-            ServerMemoryRow(server, process, "server private bytes per folder, deep tree",
-                            argv[3]);
+            ServerMemoryRow(server, process, "server private bytes per folder, deep tree", argv[3]);
         }
         ServerMemoryRow(server, process, "server private bytes per folder, benchmark tree", root);
         CloseHandle(process);

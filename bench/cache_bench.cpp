@@ -1,9 +1,11 @@
 // Folder tree cache benchmark: prints a table of medians over several runs.
 //
-// Usage (under Wine, see bench/run-cache-bench.sh): cache_bench ROOT DU_MS [CHANGE_FOLDER]
+// Usage (under Wine, see bench/run-cache-bench.sh):
+//   cache_bench ROOT DU_MS [CHANGE_FOLDER [DEEP_ROOT]]
 //   ROOT           a folder of about 200,000 entries on a fixed drive
 //   DU_MS          median time of `du -sb` on the same warm tree, measured by the script
 //   CHANGE_FOLDER  a folder 20 levels below ROOT where one file is added for the recount
+//   DEEP_ROOT      a tree of realistic depth (long paths) whose scan memory is measured too
 #include <windows.h>
 
 #include <algorithm>
@@ -110,7 +112,57 @@ void PreloadMillion(FolderTreeCache& cache) {
     }
 }
 
-void Row(const char* what, double value, const char* unit, const char* note = "") {
+// Folder count and the average length of folder keys and of folders' own names.
+struct TreeShape {
+    uint64_t folders = 0;
+    uint64_t keyChars = 0;
+    uint64_t nameChars = 0;
+};
+
+void Shape(const std::wstring& path, size_t nameLength, TreeShape* shape) {
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW((path + L"\\*.*").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    ++shape->folders;
+    shape->keyChars += path.size();
+    shape->nameChars += nameLength;
+    do {
+        if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && wcscmp(data.cFileName, L".") &&
+            wcscmp(data.cFileName, L"..")) {
+            Shape(path + L"\\" + data.cFileName, wcslen(data.cFileName), shape);
+        }
+    } while (FindNextFileW(find, &data));
+    FindClose(find);
+}
+
+void Row(const char* what, double value, const char* unit, const char* note = "");
+
+// Committed private memory per record after one first cached scan of `root` into an empty
+// cache, against the goal of the record's own name bytes plus 64 bytes.
+void ScanMemoryRow(const char* what, const std::wstring& root) {
+    TreeShape shape;
+    size_t cut = root.rfind(L'\\');
+    Shape(root, cut == std::wstring::npos ? root.size() : root.size() - cut - 1, &shape);
+    const size_t before = PrivateBytes();
+    auto* cache = new FolderTreeCache;
+    Cached(*cache, root);
+    const size_t after = PrivateBytes();
+    const size_t records = tvn::FolderTreeCacheProbe(*cache).RecordCount();
+    delete cache;
+    const double folders = double(shape.folders);
+    const double nameBytes = 2.0 * double(shape.nameChars) / folders;
+    char note[200];
+    std::snprintf(note, sizeof note,
+                  "%zu records; keys avg %.1f chars, own names avg %.1f chars = %.1f B; "
+                  "goal <= %.1f B",
+                  records, double(shape.keyChars) / folders, double(shape.nameChars) / folders,
+                  nameBytes, nameBytes + 64.0);
+    Row(what, double(after - before) / double(records ? records : 1), "B", note);
+}
+
+void Row(const char* what, double value, const char* unit, const char* note) {
     std::printf("| %-58s | %12.3f %-3s | %s\n", what, value, unit, note);
 }
 
@@ -124,6 +176,7 @@ int wmain(int argc, wchar_t** argv) {
     const std::wstring root = argv[1];
     const double duMs = _wtof(argv[2]);
     const std::wstring changeFolder = argc > 3 ? argv[3] : L"";
+    const std::wstring deepRoot = argc > 4 ? argv[4] : L"";
     const int runs = 5;
 
     uint64_t rawBytes = 0, folders = 0, entries = 0;
@@ -224,6 +277,10 @@ int wmain(int argc, wchar_t** argv) {
         std::snprintf(note, sizeof note, "keys of %zu-%zu characters", size_t(8),
                       wcslen(L"x:\\bench\\folder-99\\subfolder-99\\leaf-98"));
         Row("memory per cached record", perRecord, "B", note);
+    }
+    ScanMemoryRow("memory per record, scan of the benchmark tree", root);
+    if (!deepRoot.empty()) {
+        ScanMemoryRow("memory per record, scan of the deep tree", deepRoot);
     }
     return 0;
 }

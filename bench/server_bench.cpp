@@ -1,10 +1,16 @@
 // Cache server benchmark: what a client pays per call across processes, and what the first
 // scan costs through the server compared with the same scan in-process.
 //
-// Usage (under Wine, see bench/run-server-bench.sh): server_bench ROOT CLEAN_FOLDER
+// It also reads the server's private bytes from outside (GetProcessMemoryInfo) around the first
+// scan of each tree, and times, in this process, the pieces of work the server does for one
+// cached call, to show where the time of a cached call goes.
+//
+// Usage (under Wine, see bench/run-server-bench.sh): server_bench ROOT CLEAN_FOLDER [DEEP_ROOT]
 // The server must be registered ("TVN Cache.exe" /RegServer).
 #include <windows.h>
 #include <oleauto.h>
+#include <psapi.h>
+#include <tlhelp32.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -12,6 +18,7 @@
 #include <vector>
 
 #include "bench_timing.h"
+#include "folder_size_cache.h"
 #include "folder_tree_cache.h"
 #include "tvn_cache.h"
 
@@ -40,11 +47,138 @@ void Row(const char* what, double value, const char* unit, const char* note) {
     std::printf("| %-52s | %12.3f %-2s | %s\n", what, value, unit, note);
 }
 
+// Mean time of one run of `call`, over `count` runs timed together (for sub-microsecond work).
+template <typename Call>
+double MeanUs(int count, Call call) {
+    double start = NowUs();
+    for (int i = 0; i < count; ++i) {
+        call();
+    }
+    return (NowUs() - start) / count;
+}
+
+// The cache server's process, found by its program name; null when none runs.
+HANDLE OpenServerProcess() {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) {
+        return nullptr;
+    }
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    DWORD id = 0;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more;
+         more = Process32NextW(snapshot, &entry)) {
+        if (_wcsicmp(entry.szExeFile, L"TVN Cache.exe") == 0) {
+            id = entry.th32ProcessID;
+        }
+    }
+    CloseHandle(snapshot);
+    return id ? OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, id) : nullptr;
+}
+
+// Private bytes of another process: PrivateUsage from GetProcessMemoryInfo, or, where that
+// reports nothing (Wine leaves it 0 for other processes), the committed private pages counted
+// with VirtualQueryEx.
+double PrivateBytesOf(HANDLE process, const char** how) {
+    PROCESS_MEMORY_COUNTERS_EX counters{};
+    counters.cb = sizeof counters;
+    if (GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
+                             sizeof counters) &&
+        counters.PrivateUsage != 0) {
+        *how = "GetProcessMemoryInfo";
+        return double(counters.PrivateUsage);
+    }
+    *how = "VirtualQueryEx";
+    size_t total = 0;
+    MEMORY_BASIC_INFORMATION info;
+    for (const char* address = nullptr;
+         VirtualQueryEx(process, address, &info, sizeof info) == sizeof info;
+         address = static_cast<const char*>(info.BaseAddress) + info.RegionSize) {
+        if (info.State == MEM_COMMIT && info.Type == MEM_PRIVATE) {
+            total += info.RegionSize;
+        }
+    }
+    return double(total);
+}
+
+uint64_t CountFolders(const std::wstring& path) {
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW((path + L"\\*.*").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) {
+        return 0;
+    }
+    uint64_t folders = 1;
+    do {
+        if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && wcscmp(data.cFileName, L".") &&
+            wcscmp(data.cFileName, L"..")) {
+            folders += CountFolders(path + L"\\" + data.cFileName);
+        }
+    } while (FindNextFileW(find, &data));
+    FindClose(find);
+    return folders;
+}
+
+// The server's private bytes grow by this much per folder in its first scan of `root`.
+void ServerMemoryRow(IFolderSizeCache* server, HANDLE process, const char* what,
+                     const std::wstring& root) {
+    const uint64_t folders = CountFolders(root);
+    BSTR text = SysAllocString(root.c_str());
+    unsigned __int64 bytes = 0;
+    const char* how = "";
+    const double before = PrivateBytesOf(process, &how);
+    server->GetFolderSize(text, &bytes);
+    const double after = PrivateBytesOf(process, &how);
+    SysFreeString(text);
+    char note[160];
+    std::snprintf(note, sizeof note, "%llu folders; %.1f -> %.1f MB (%s)",
+                  (unsigned long long)folders, before / 1048576.0, after / 1048576.0, how);
+    Row(what, (after - before) / double(folders ? folders : 1), "B", note);
+}
+
+// Where the time of one cached call goes: each piece of the server's work for it, timed in
+// this process on the same folder (the table holds it, clean).
+void CallBreakdown(const std::wstring& clean) {
+    tvn::FolderSizeCache* object = nullptr;
+    if (FAILED(tvn::FolderSizeCache::Create(&object))) {
+        return;
+    }
+    uint64_t bytes = 0;
+    object->ComputeSize(clean.c_str(), &bytes);
+    const int n = 20000;
+    const wchar_t root[] = {clean[0], L':', L'\\', 0};
+    volatile UINT sink = 0;
+    const double driveType = MeanUs(n, [&] { sink = sink + GetDriveTypeW(root); });
+    const double copyFold = MeanUs(n, [&] {
+        std::wstring key = clean;
+        tvn::MakeFolderKey(key.data());
+        sink = sink + key[0];
+    });
+    const double lookup = MeanUs(n, [&] {
+        std::wstring key = clean;
+        object->Cache().ComputeCachedSize(key.data(), nullptr, &bytes);
+    });
+    const double bstr = MeanUs(n, [&] {
+        BSTR text = SysAllocString(clean.c_str());
+        sink = sink + text[0];
+        SysFreeString(text);
+    });
+    BSTR text = SysAllocString(clean.c_str());
+    unsigned __int64 size = 0;
+    const double method = MeanUs(n, [&] { object->GetFolderSize(text, &size); });
+    SysFreeString(text);
+    object->Release();
+    Row("in the server: drive type query (GetDriveTypeW)", driveType, "us", "");
+    Row("in the server: key copy and folding", copyFold, "us", "");
+    Row("in the server: copy, folding, lock and lookup", lookup, "us", "");
+    Row("in the server: BSTR made and freed by the stub", bstr, "us", "");
+    Row("in the server: whole GetFolderSize method", method, "us", "in-process call");
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: server_bench ROOT CLEAN_FOLDER\n");
+    if (argc != 3 && argc != 4) {
+        std::fprintf(stderr, "usage: server_bench ROOT CLEAN_FOLDER [DEEP_ROOT]\n");
         return 2;
     }
     const std::wstring root = argv[1];
@@ -67,6 +201,17 @@ int wmain(int argc, wchar_t** argv) {
     std::printf("| %-52s | %15s | %s\n", "measure", "value", "note");
     std::printf("|%s|%s|------\n", std::string(54, '-').c_str(), std::string(17, '-').c_str());
     Row("cold activation of the server (CoCreateInstance)", activationMs, "ms", "");
+
+    // Memory: the first scan of each tree into the fresh server, read from outside.
+    if (HANDLE process = OpenServerProcess()) {
+        if (argc > 3) {
+            ServerMemoryRow(server, process, "server private bytes per folder, deep tree", argv[3]);
+        }
+        ServerMemoryRow(server, process, "server private bytes per folder, benchmark tree", root);
+        CloseHandle(process);
+    } else {
+        std::fprintf(stderr, "the server's process was not found\n");
+    }
 
     // First scans: through the server (after a reset) against the same computation in-process.
     const int scans = 3;
@@ -97,11 +242,20 @@ int wmain(int argc, wchar_t** argv) {
     UINT count = 0;
     Stats nullCall = Measure(1000, [&] { server->GetTypeInfoCount(&count); });
     Stats cached = Measure(1000, [&] { server->GetFolderSize(cleanText, &bytes); });
+    // The same call with an empty path: answered E_INVALIDARG before any work, so what it costs
+    // is the marshalling of the call's arguments alone.
+    BSTR emptyText = SysAllocString(L"");
+    Stats empty = Measure(1000, [&] { server->GetFolderSize(emptyText, &bytes); });
+    SysFreeString(emptyText);
     std::snprintf(note, sizeof note, "p99 %.1f us; reference", nullCall.p99);
     Row("cross-process null call (GetTypeInfoCount)", nullCall.median, "us", note);
     std::snprintf(note, sizeof note, "p99 %.1f us; %.2fx the null call", cached.p99,
                   cached.median / nullCall.median);
     Row("cached GetFolderSize of a clean folder", cached.median, "us", note);
+    std::snprintf(note, sizeof note, "p99 %.1f us; %.2fx the null call", empty.p99,
+                  empty.median / nullCall.median);
+    Row("GetFolderSize of an empty path (marshalling only)", empty.median, "us", note);
+    CallBreakdown(clean);
 
     SysFreeString(rootText);
     SysFreeString(cleanText);

@@ -36,7 +36,27 @@ FolderCacheWatcher::~FolderCacheWatcher() {
 DWORD FolderCacheWatcher::WatchFixedDrives() {
     // A root that cannot be watched is skipped.
     ForEachFixedDrive([this](const wchar_t* root) { AddDirectory(root); });
+    {
+        acl::CriticalSection hold(lock);
+        hold.Enter();
+        for (const auto& [key, entry] : watches) {
+            const wchar_t letter = FoldAscii(entry->path[0]);
+            if (letter >= L'a' && letter <= L'z' && entry->path[1] == L':' &&
+                entry->path[2] == L'\\' && entry->path[3] == 0) {
+                rootWatches_[letter - L'a'].store(entry);
+            }
+        }
+    }
     return SetStopped(0);
+}
+
+bool FolderCacheWatcher::WatchesRootHealthily(wchar_t letter) const {
+    letter = FoldAscii(letter);
+    if (letter < L'a' || letter > L'z') {
+        return false;
+    }
+    const acl::WatchEntry* entry = rootWatches_[letter - L'a'].load();
+    return entry && entry->healthy.load();
 }
 
 void FolderCacheWatcher::OnChanges(acl::ChangeBatch* batch) {

@@ -30,6 +30,10 @@ class FolderCacheWatcher : public acl::ReadDirectoryChanges {
 
     FolderTreeCache& Cache() { return cache_; }
 
+    // True while the root of drive `letter` (a-z, either case) is watched and its watch works.
+    // Only fixed drives are watched, so such a root needs no drive type query. Lock-free.
+    bool WatchesRootHealthily(wchar_t letter) const;
+
     // Applies one batch to the cache and releases it.
     void OnChanges(acl::ChangeBatch* batch) override;
 
@@ -43,6 +47,9 @@ class FolderCacheWatcher : public acl::ReadDirectoryChanges {
     void MarkRootLost(const wchar_t* root);
 
     FolderTreeCache cache_;
+    // The watch of each drive root, by letter; set once by WatchFixedDrives, and valid until
+    // the watcher is destroyed (entries are freed only then).
+    std::atomic<acl::WatchEntry*> rootWatches_[26] = {};
     std::atomic<uint64_t> appliedRecords_{0};
     std::atomic<uint64_t> lostBatches_{0};
 };

@@ -1,6 +1,7 @@
 #include "folder_size_cache.h"
 
 #include <atomic>
+#include <cwchar>
 #include <new>
 #include <string>
 
@@ -98,15 +99,24 @@ const com::InterfaceEntry* FolderSizeCache::Interfaces() {
 
 HRESULT FolderSizeCache::ComputeSize(const wchar_t* path, uint64_t* outBytes) {
     *outBytes = 0;
+    // A root this object watches is on a fixed drive while its watch works; any other root is
+    // asked about.
     const wchar_t root[] = {path[0], L':', L'\\', 0};
-    if (GetDriveTypeW(root) != DRIVE_FIXED) {
+    if (!WatchesRootHealthily(path[0]) && GetDriveTypeW(root) != DRIVE_FIXED) {
         return Cache().ComputeUncachedSize(path, outBytes);
     }
     // The cached computation rewrites its argument to the folder key: work on a copy so that
-    // no caller (in-process ones included) sees its string change.
+    // no caller (in-process ones included) sees its string change. A path that fits the scan
+    // buffers is copied on the stack.
+    const size_t length = wcslen(path);
+    if (length < kScanPathChars) {
+        wchar_t key[kScanPathChars];
+        wmemcpy(key, path, length + 1);
+        return Cache().ComputeCachedSize(key, nullptr, outBytes);
+    }
     std::wstring key;
     try {
-        key = path;
+        key.assign(path, length);
     } catch (...) {
         return E_OUTOFMEMORY;
     }

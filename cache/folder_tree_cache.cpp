@@ -9,6 +9,25 @@
 
 namespace tvn {
 
+namespace {
+
+// A reference is the block number times kRefsPerBlock plus the record's offset in 8-byte
+// units. Every block starts with its own number, so a record's reference follows from its
+// address; no record starts at offset 0, so no reference is 0.
+constexpr uint32_t kOffsetBits = 13;  // 65536 / 8 places per block
+constexpr uint32_t kOffsetMask = (1u << kOffsetBits) - 1;
+constexpr size_t kMaxBlocks = size_t(1) << (32 - kOffsetBits);
+constexpr size_t kBlockHeaderBytes = 8;
+constexpr size_t kFirstBuckets = 1024;
+
+void FreeBuckets(RecordRef* buckets) {
+    if (buckets) {
+        VirtualFree(buckets, 0, MEM_RELEASE);
+    }
+}
+
+}  // namespace
+
 void MakeFolderKey(wchar_t* path) {
     size_t length = FoldAsciiInPlace(path);
     if (length != 0 && path[length - 1] == L'\\') {
@@ -20,85 +39,366 @@ FolderTreeCache::FolderTreeCache() = default;
 
 FolderTreeCache::~FolderTreeCache() {
     ClearAll();
+    // No computation runs any more: the blocks kept for pinned records go too.
+    for (size_t i = 0; i < blockCount_; ++i) {
+        if (blocks_[i]) {
+            VirtualFree(blocks_[i], 0, MEM_RELEASE);
+        }
+    }
+    delete[] blocks_;
 }
+
+// ---- keys and references ---------------------------------------------------------------------
+
+// FNV-1a over the UTF-16 units, folded to 32 bits.
+uint32_t FolderTreeCache::HashKey(std::wstring_view key) const {
+    if (hashHook_) {
+        return hashHook_(key);
+    }
+    uint64_t h = 14695981039346656037ull;
+    for (wchar_t c : key) {
+        h = (h ^ uint16_t(c)) * 1099511628211ull;
+    }
+    return uint32_t(h ^ (h >> 32));
+}
+
+FolderRecord* FolderTreeCache::At(RecordRef ref) const {
+    if (!ref) {
+        return nullptr;
+    }
+    return reinterpret_cast<FolderRecord*>(blocks_[ref.value >> kOffsetBits] +
+                                           (size_t(ref.value & kOffsetMask) << 3));
+}
+
+RecordRef FolderTreeCache::RefOf(const FolderRecord* record) {
+    const auto address = reinterpret_cast<uintptr_t>(record);
+    const uintptr_t block = address & ~uintptr_t(kBlockBytes - 1);
+    const uint32_t index = *reinterpret_cast<const uint32_t*>(block);
+    return RecordRef{(index << kOffsetBits) | uint32_t((address - block) >> 3)};
+}
+
+// Compares the stored names from the record up its parent chain, each against the end of the
+// part of `key` that is left, until a record that stores its whole key.
+bool FolderTreeCache::KeyMatches(const FolderRecord* record, std::wstring_view key) const {
+    while (record) {
+        const size_t n = record->nameLength;
+        if (record->wholeKey) {
+            return key.size() == n && wmemcmp(key.data(), NameOf(record), n) == 0;
+        }
+        if (key.size() < n + 1) {
+            return false;
+        }
+        const size_t cut = key.size() - n - 1;
+        if (key[cut] != L'\\' || wmemcmp(key.data() + cut + 1, NameOf(record), n) != 0) {
+            return false;
+        }
+        key = key.substr(0, cut);
+        record = ParentOf(record);
+    }
+    return false;  // a name-only record always has a parent; never reached
+}
+
+size_t FolderTreeCache::KeyOf(const FolderRecord* record, wchar_t* out) const {
+    size_t length = 0;
+    for (const FolderRecord* r = record; r; r = r->wholeKey ? nullptr : ParentOf(r)) {
+        length += r->nameLength + (r->wholeKey ? 0 : 1);
+    }
+    size_t end = length;
+    for (const FolderRecord* r = record; r; r = r->wholeKey ? nullptr : ParentOf(r)) {
+        end -= r->nameLength;
+        wmemcpy(out + end, NameOf(r), r->nameLength);
+        if (!r->wholeKey) {
+            out[--end] = L'\\';
+        }
+    }
+    out[length] = 0;
+    return length;
+}
+
+bool FolderTreeCache::IsParentKey(const FolderRecord* parent, std::wstring_view key) const {
+    const size_t cut = key.rfind(L'\\');
+    return cut != std::wstring_view::npos && cut + 1 < key.size() &&
+           KeyMatches(parent, key.substr(0, cut));
+}
+
+// ---- record storage --------------------------------------------------------------------------
+
+size_t FolderTreeCache::UnitsFor(size_t nameLength) {
+    const size_t bytes = offsetof(FolderRecord, name) + 2 * nameLength;
+    return (bytes < sizeof(FolderRecord) ? sizeof(FolderRecord) : bytes + 7) / 8;
+}
+
+FolderRecord* FolderTreeCache::AllocateLocked(size_t units) {
+    if (RecordRef ref = freeLists_[units]) {
+        FolderRecord* record = At(ref);
+        freeLists_[units] = record->hashNext;
+        return record;
+    }
+    const size_t bytes = units * 8;
+    if (bumpOffset_ + bytes > kBlockBytes) {
+        // A new block: the first free number, or one more.
+        size_t index = 0;
+        while (index < blockCount_ && blocks_[index]) {
+            ++index;
+        }
+        if (index == blockCount_) {
+            if (blockCount_ == kMaxBlocks) {
+                return nullptr;
+            }
+            if (blockCount_ == blockCapacity_) {
+                const size_t capacity = blockCapacity_ ? 2 * blockCapacity_ : 64;
+                auto** grown = new (std::nothrow) char*[capacity];
+                if (!grown) {
+                    return nullptr;
+                }
+                for (size_t i = 0; i < blockCount_; ++i) {
+                    grown[i] = blocks_[i];
+                }
+                delete[] blocks_;
+                blocks_ = grown;
+                blockCapacity_ = capacity;
+            }
+            blocks_[blockCount_++] = nullptr;
+        }
+        auto* block = static_cast<char*>(
+            VirtualAlloc(nullptr, kBlockBytes, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+        if (!block) {
+            return nullptr;
+        }
+        if (reinterpret_cast<uintptr_t>(block) & (kBlockBytes - 1)) {
+            VirtualFree(block, 0, MEM_RELEASE);  // the allocation granularity is 64 KB
+            return nullptr;
+        }
+        *reinterpret_cast<uint32_t*>(block) = uint32_t(index);
+        blocks_[index] = block;
+        bumpBlock_ = block;
+        bumpOffset_ = kBlockHeaderBytes;
+    }
+    auto* record = reinterpret_cast<FolderRecord*>(bumpBlock_ + bumpOffset_);
+    bumpOffset_ += bytes;
+    return record;
+}
+
+// The place goes to the free list of its size; a free place keeps its length (for the size)
+// and links through hashNext.
+void FolderTreeCache::FreeLocked(FolderRecord* record) {
+    const size_t units = UnitsFor(record->nameLength);
+    record->hashNext = freeLists_[units];
+    record->pins = 0;
+    freeLists_[units] = RefOf(record);
+}
+
+void FolderTreeCache::PushDetachedLocked(FolderRecord* record) {
+    record->detached = true;
+    record->prevSibling = RecordRef{};
+    record->nextSibling = detachedHead_;
+    const RecordRef ref = RefOf(record);
+    if (FolderRecord* next = At(detachedHead_)) {
+        next->prevSibling = ref;
+    }
+    detachedHead_ = ref;
+}
+
+void FolderTreeCache::PopDetachedLocked(FolderRecord* record) {
+    if (FolderRecord* prev = At(record->prevSibling)) {
+        prev->nextSibling = record->nextSibling;
+    } else {
+        detachedHead_ = record->nextSibling;
+    }
+    if (FolderRecord* next = At(record->nextSibling)) {
+        next->prevSibling = record->prevSibling;
+    }
+}
+
+// Runs with the table already empty: only detached pinned records are left in use.
+void FolderTreeCache::ReleaseBlocksLocked() {
+    if (blockCount_ == 0) {
+        return;
+    }
+    auto* keep = new (std::nothrow) bool[blockCount_]();
+    if (!keep) {
+        return;  // no memory to decide: every block stays, with its free places
+    }
+    bool keepAny = false;
+    for (FolderRecord* r = At(detachedHead_); r; r = At(r->nextSibling)) {
+        keep[RefOf(r).value >> kOffsetBits] = true;
+        keepAny = true;
+    }
+    // Free places in blocks that stay are still free; the others go with their blocks.
+    for (size_t units = 0; units <= kMaxUnits; ++units) {
+        RecordRef kept{};
+        for (RecordRef ref = freeLists_[units]; ref;) {
+            FolderRecord* place = At(ref);
+            const RecordRef next = place->hashNext;
+            if (keep[ref.value >> kOffsetBits]) {
+                place->hashNext = kept;
+                kept = ref;
+            }
+            ref = next;
+        }
+        freeLists_[units] = kept;
+    }
+    for (size_t i = 0; i < blockCount_; ++i) {
+        if (blocks_[i] && !keep[i]) {
+            if (blocks_[i] == bumpBlock_) {
+                bumpBlock_ = nullptr;
+                bumpOffset_ = kBlockBytes;
+            }
+            VirtualFree(blocks_[i], 0, MEM_RELEASE);
+            blocks_[i] = nullptr;
+        }
+    }
+    delete[] keep;
+    if (!keepAny) {
+        delete[] blocks_;
+        blocks_ = nullptr;
+        blockCount_ = blockCapacity_ = 0;
+    }
+}
+
+// ---- the table -------------------------------------------------------------------------------
 
 FolderRecord* FolderTreeCache::FindLocked(std::wstring_view key) {
-    auto it = table_.find(key);
-    return it == table_.end() ? nullptr : it->second;
+    return FindLocked(key, HashKey(key));
 }
 
-FolderRecord* FolderTreeCache::InsertLocked(std::wstring_view key) {
-    auto* record = new (std::nothrow) FolderRecord{};
+FolderRecord* FolderTreeCache::FindLocked(std::wstring_view key, uint32_t hash) {
+    if (bucketCount_ == 0) {
+        return nullptr;
+    }
+    for (FolderRecord* r = At(buckets_[hash & (bucketCount_ - 1)]); r; r = At(r->hashNext)) {
+        if (r->hash == hash && KeyMatches(r, key)) {
+            return r;
+        }
+    }
+    return nullptr;
+}
+
+// Doubles the chains (1024 at first). False without memory: the table then stays as it is,
+// with longer chains.
+bool FolderTreeCache::GrowTableLocked() {
+    const size_t count = bucketCount_ ? 2 * bucketCount_ : kFirstBuckets;
+    // Straight from the system (zeroed), so that ClearAll gives every page of it back.
+    auto* grown = static_cast<RecordRef*>(
+        VirtualAlloc(nullptr, count * sizeof(RecordRef), MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+    if (!grown) {
+        return false;
+    }
+    for (size_t i = 0; i < bucketCount_; ++i) {
+        for (RecordRef ref = buckets_[i]; ref;) {
+            FolderRecord* r = At(ref);
+            const RecordRef next = r->hashNext;
+            RecordRef& head = grown[r->hash & (count - 1)];
+            r->hashNext = head;
+            head = ref;
+            ref = next;
+        }
+    }
+    FreeBuckets(buckets_);
+    buckets_ = grown;
+    bucketCount_ = count;
+    return true;
+}
+
+void FolderTreeCache::UnchainLocked(FolderRecord* record) {
+    const RecordRef ref = RefOf(record);
+    RecordRef* link = &buckets_[record->hash & (bucketCount_ - 1)];
+    while (*link && *link != ref) {
+        link = &At(*link)->hashNext;
+    }
+    if (*link) {
+        *link = record->hashNext;
+        --recordCount_;
+    }
+    record->hashNext = RecordRef{};
+}
+
+FolderRecord* FolderTreeCache::InsertLocked(std::wstring_view key, uint32_t hash,
+                                            FolderRecord* parent) {
+    if (key.size() > kMaxKeyChars) {
+        return nullptr;
+    }
+    if (recordCount_ >= bucketCount_ && !GrowTableLocked() && bucketCount_ == 0) {
+        return nullptr;
+    }
+    const bool belowParent = parent && !parent->detached && IsParentKey(parent, key);
+    const std::wstring_view stored = belowParent ? key.substr(key.rfind(L'\\') + 1) : key;
+    FolderRecord* record = AllocateLocked(UnitsFor(stored.size()));
     if (!record) {
         return nullptr;
     }
-    try {
-        auto inserted = table_.emplace(std::wstring(key), record);
-        record->key = &inserted.first->first;
-    } catch (const std::bad_alloc&) {
-        delete record;
-        return nullptr;
+    *record = FolderRecord{};
+    record->hash = hash;
+    record->wholeKey = !belowParent;
+    record->nameLength = uint16_t(stored.size());
+    wmemcpy(record->name, stored.data(), stored.size());
+
+    RecordRef& head = buckets_[hash & (bucketCount_ - 1)];
+    record->hashNext = head;
+    head = RefOf(record);
+    ++recordCount_;
+    if (belowParent) {
+        LinkParentLocked(record, parent, key);
     }
     return record;
 }
 
+// ---- links, removal --------------------------------------------------------------------------
+
 void FolderTreeCache::UnlinkParentLocked(FolderRecord* record) {
-    FolderRecord* parent = record->parent;
+    FolderRecord* parent = ParentOf(record);
     if (!parent) {
         return;
     }
-    if (record->prevSibling) {
-        record->prevSibling->nextSibling = record->nextSibling;
+    if (FolderRecord* prev = At(record->prevSibling)) {
+        prev->nextSibling = record->nextSibling;
     } else {
         parent->firstChild = record->nextSibling;
     }
-    if (record->nextSibling) {
-        record->nextSibling->prevSibling = record->prevSibling;
+    if (FolderRecord* next = At(record->nextSibling)) {
+        next->prevSibling = record->prevSibling;
     }
-    record->parent = record->prevSibling = record->nextSibling = nullptr;
+    record->parent = record->prevSibling = record->nextSibling = RecordRef{};
 }
 
 // A removed (detached) parent is never linked: a record in the table only ever points at a
-// record in the table, so removing a record's subtree leaves no link to it behind.
-void FolderTreeCache::LinkParentLocked(FolderRecord* record, FolderRecord* parent) {
-    if (parent && parent->detached) {
+// record in the table, so removing a record's subtree leaves no link to it behind. A record
+// that stores only its name keeps a parent while it is in the table: its key is made from it.
+void FolderTreeCache::LinkParentLocked(FolderRecord* record, FolderRecord* parent,
+                                       std::wstring_view key) {
+    if (!parent || parent->detached || ParentOf(record) == parent) {
         return;
     }
-    if (record->parent == parent) {
+    if (!IsParentKey(parent, key)) {
         return;
     }
     UnlinkParentLocked(record);
-    if (!parent) {
-        return;
-    }
-    record->parent = parent;
+    const RecordRef ref = RefOf(record);
+    record->parent = RefOf(parent);
     record->nextSibling = parent->firstChild;
-    if (parent->firstChild) {
-        parent->firstChild->prevSibling = record;
+    if (FolderRecord* next = At(parent->firstChild)) {
+        next->prevSibling = ref;
     }
-    parent->firstChild = record;
+    parent->firstChild = ref;
 }
 
 void FolderTreeCache::DetachLocked(FolderRecord* record) {
     UnlinkParentLocked(record);
-    if (record->key) {
-        auto it = table_.find(*record->key);
-        if (it != table_.end() && it->second == record) {
-            table_.erase(it);
-        }
-        record->key = nullptr;
+    if (!record->detached) {
+        UnchainLocked(record);
     }
+    record->firstChild = RecordRef{};
     if (record->pins == 0) {
-        delete record;
-    } else {
-        record->detached = true;  // the last computation holding it frees it
-        record->firstChild = nullptr;
+        FreeLocked(record);
+    } else if (!record->detached) {
+        PushDetachedLocked(record);  // the last computation holding it frees it
     }
 }
 
 void FolderTreeCache::UnpinLocked(FolderRecord* record) {
     if (--record->pins == 0 && record->detached) {
-        delete record;
+        PopDetachedLocked(record);
+        FreeLocked(record);
     }
 }
 
@@ -110,14 +410,14 @@ void FolderTreeCache::RemoveDescendants(FolderRecord* record) {
     }
     FolderRecord* node = record;
     for (;;) {
-        if (node->firstChild) {
-            node = node->firstChild;
+        if (FolderRecord* child = At(node->firstChild)) {
+            node = child;
             continue;
         }
         if (node == record) {
             break;
         }
-        FolderRecord* up = node->parent;
+        FolderRecord* up = ParentOf(node);
         DetachLocked(node);
         node = up;
     }
@@ -126,24 +426,30 @@ void FolderTreeCache::RemoveDescendants(FolderRecord* record) {
 void FolderTreeCache::ClearAll() {
     acl::CriticalSection hold(lock_);
     hold.Enter();
-    for (auto& [key, record] : table_) {
-        record->parent = record->firstChild = record->prevSibling = record->nextSibling = nullptr;
-        record->key = nullptr;
-        if (record->pins == 0) {
-            delete record;
-        } else {
-            record->detached = true;
+    ForEachRecordLocked([this](FolderRecord* record) {
+        record->parent = record->firstChild = record->prevSibling = record->nextSibling =
+            RecordRef{};
+        record->hashNext = RecordRef{};
+        if (record->pins != 0) {
+            PushDetachedLocked(record);
         }
-    }
-    table_.clear();
+    });
+    FreeBuckets(buckets_);
+    buckets_ = nullptr;
+    bucketCount_ = recordCount_ = 0;
+    // Blocks holding a pinned record stay, and the places of the records cleared from them stay
+    // unused until a later ClearAll finds the block without pins and frees it.
+    ReleaseBlocksLocked();
 }
+
+// ---- change marks ----------------------------------------------------------------------------
 
 void FolderTreeCache::MarkChainLocked(FolderRecord* record, bool filesDirty) {
     if (filesDirty) {
         record->filesDirty = true;
         ++record->filesMarks;
     }
-    for (FolderRecord* r = record; r; r = r->parent) {
+    for (FolderRecord* r = record; r; r = ParentOf(r)) {
         r->subfoldersDirty = true;
         ++r->subfoldersMarks;
     }
@@ -181,8 +487,9 @@ void FolderTreeCache::DropFolder(std::wstring_view folderKey) {
 void FolderTreeCache::MarkSubtree(std::wstring_view rootKey) {
     acl::CriticalSection hold(lock_);
     hold.Enter();
-    for (auto& [key, record] : table_) {
-        std::wstring_view k = key;
+    wchar_t buffer[kMaxKeyChars + 1];
+    ForEachRecordLocked([&](FolderRecord* record) {
+        const std::wstring_view k(buffer, KeyOf(record, buffer));
         bool below = k.size() > rootKey.size() && k.substr(0, rootKey.size()) == rootKey &&
                      k[rootKey.size()] == L'\\';
         if (k == rootKey || below) {
@@ -190,8 +497,10 @@ void FolderTreeCache::MarkSubtree(std::wstring_view rootKey) {
             ++record->filesMarks;
             ++record->subfoldersMarks;
         }
-    }
+    });
 }
+
+// ---- computations ----------------------------------------------------------------------------
 
 HRESULT FolderTreeCache::ComputeCachedSize(wchar_t* path, FolderRecord* parent,
                                            uint64_t* outBytes) {
@@ -207,24 +516,26 @@ HRESULT FolderTreeCache::CachedSize(wchar_t* path, FolderRecord* parent, const D
     MakeFolderKey(path);
     *outBytes = 0;
     const std::wstring_view key(path);
+    if (key.size() > kMaxKeyChars) {
+        return E_FAIL;  // no listing of it can be opened
+    }
+    const uint32_t hash = HashKey(key);
 
     FolderRecord* record;
+    FolderRecord* heldParent;
     FolderRecord snapshot;
     {
         acl::CriticalSection hold(lock_);
         hold.Enter();
-        record = FindLocked(key);
+        record = FindLocked(key, hash);
         if (record) {
-            if (parent) {
-                LinkParentLocked(record, parent);
-            }
+            LinkParentLocked(record, parent, key);
         } else {
-            record = InsertLocked(key);
+            record = InsertLocked(key, hash, parent);
             if (!record) {
                 return E_OUTOFMEMORY;
             }
             record->filesDirty = record->subfoldersDirty = true;
-            LinkParentLocked(record, parent);
         }
         snapshot = *record;
         if (!snapshot.filesDirty && !snapshot.subfoldersDirty) {
@@ -233,15 +544,16 @@ HRESULT FolderTreeCache::CachedSize(wchar_t* path, FolderRecord* parent, const D
         }
         // Hold the record (children get it as their parent) and the parent read here (it is
         // written back) until the write-back below.
+        heldParent = ParentOf(record);
         ++record->pins;
-        if (snapshot.parent) {
-            ++snapshot.parent->pins;
+        if (heldParent) {
+            ++heldParent->pins;
         }
     }
 
     auto release = [&] {
-        if (snapshot.parent) {
-            UnpinLocked(snapshot.parent);
+        if (heldParent) {
+            UnpinLocked(heldParent);
         }
         UnpinLocked(record);
     };
@@ -287,10 +599,8 @@ HRESULT FolderTreeCache::CachedSize(wchar_t* path, FolderRecord* parent, const D
         hold.Enter();
         // Store only into the very record this computation started with: after a removal or a
         // reset the key is gone or belongs to a new record, and nothing is stored.
-        if (FindLocked(key) == record) {
-            if (snapshot.parent && !snapshot.parent->detached) {
-                LinkParentLocked(record, snapshot.parent);
-            }
+        if (FindLocked(key, hash) == record) {
+            LinkParentLocked(record, heldParent, key);
             record->filesBytes = filesTotal;
             record->subfoldersBytes = subfoldersTotal;
             // A mark set by a change while this scan ran survives it.

@@ -10,15 +10,21 @@
 // and the parent it read, so a record removed from the table meanwhile stays allocated until
 // the last computation holding it lets go. Every record in the table has a parent that is in
 // the table too (or none), and a write-back stores nothing into a record that was removed.
+//
+// Memory: a record reached from its parent stores only its own name; its key is the parent's
+// key, a backslash and that name. A record made without a parent stores its whole key. Records
+// live in 64 KB blocks of the cache's own and refer to each other by 32-bit references; the
+// table is an array of chains keyed by a hash of the whole key, and a candidate is confirmed by
+// comparing names up its parent chain.
 #pragma once
 
 #include <windows.h>
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 
 #include "descent_path.h"
 #include "scan_path.h"
@@ -26,23 +32,45 @@
 
 namespace tvn {
 
-struct FolderRecord {
-    FolderRecord* parent;  // not owning; null until reached by descent from a cached folder
+// A 32-bit link to a record of the same cache: its block and its place in the block. A value
+// of 0 is no record, and compares equal to nullptr like an empty pointer.
+struct RecordRef {
+    uint32_t value;
+
+    explicit operator bool() const { return value != 0; }
+    friend bool operator==(RecordRef a, RecordRef b) { return a.value == b.value; }
+    friend bool operator!=(RecordRef a, RecordRef b) { return a.value != b.value; }
+    friend bool operator==(RecordRef a, std::nullptr_t) { return a.value == 0; }
+    friend bool operator!=(RecordRef a, std::nullptr_t) { return a.value != 0; }
+};
+
+// GCC's bit-field layout (mingw defaults to Microsoft's) packs the length and the four flags
+// into two bytes, so that the stored text starts right after them.
+struct __attribute__((gcc_struct)) FolderRecord {
     uint64_t filesBytes;
     uint64_t subfoldersBytes;
-    bool filesDirty;
-    bool subfoldersDirty;
-
-    // Bookkeeping that keeps links and marks sound while computations run concurrently.
-    bool detached;             // removed from the table while pinned; freed by the last unpin
-    uint32_t pins;             // computations holding this record (as their own or as parent)
     uint32_t filesMarks;       // times filesDirty was set by a change; compared at write-back
     uint32_t subfoldersMarks;  // same for subfoldersDirty
-    FolderRecord* firstChild;  // the records whose parent is this one, for removal in O(removed)
-    FolderRecord* prevSibling;
-    FolderRecord* nextSibling;
-    const std::wstring* key;  // the table key, or null once detached
+
+    // Links, as references into the same cache. `parent` is none until the record is reached
+    // by descent from a cached folder. The child list lets a removal cost O(removed).
+    RecordRef parent;
+    RecordRef firstChild;
+    RecordRef prevSibling;  // for a detached pinned record: its place in the detached list
+    RecordRef nextSibling;
+    RecordRef hashNext;  // the next record of the same table chain
+    uint32_t hash;       // of the whole key
+
+    uint16_t pins;             // computations holding this record (as their own or as parent)
+    uint16_t nameLength : 10;  // units stored after the fields: own name, or whole key
+    bool filesDirty : 1;
+    bool subfoldersDirty : 1;
+    bool detached : 1;  // removed from the table while pinned; freed by the last unpin
+    bool wholeKey : 1;  // the stored text is the whole key, not the name below `parent`
+    // The first units of the stored text; the rest follows the record in its block.
+    wchar_t name[2];
 };
+static_assert(offsetof(FolderRecord, name) == 52, "record fields take 52 bytes");
 
 // Turns a path into its folder key in place: A-Z fold to a-z (nothing else changes), and one
 // trailing backslash is removed. "C:\", "c:" and "C:" all become "c:".
@@ -70,8 +98,13 @@ class FolderTreeCache {
     // Removes every record below `record` (not the record itself). Caller holds the cache lock.
     void RemoveDescendants(FolderRecord* record);
 
-    // Deletes every record.
+    // Deletes every record, and gives the memory of the records back to the system (a block
+    // that holds a record pinned by a running computation stays until the next ClearAll).
     void ClearAll();
+
+    // The longest key a record can have. A longer path cannot be listed (the listing pattern
+    // is built in kScanPathChars units), so it gets E_FAIL without a record.
+    static constexpr size_t kMaxKeyChars = 1023;
 
     // Change marks, each under the cache lock. Keys must already be folder keys.
     // The folder of the item (the key cut at its last backslash) gets both marks, and every
@@ -96,24 +129,71 @@ class FolderTreeCache {
                        uint64_t* outBytes);
     HRESULT UncachedSize(const wchar_t* path, const DescentLevel* up, uint64_t* outBytes);
 
+    uint32_t HashKey(std::wstring_view key) const;
+    FolderRecord* At(RecordRef ref) const;
+    static RecordRef RefOf(const FolderRecord* record);
+    FolderRecord* ParentOf(const FolderRecord* record) const { return At(record->parent); }
+    static const wchar_t* NameOf(const FolderRecord* record) { return record->name; }
+    bool KeyMatches(const FolderRecord* record, std::wstring_view key) const;
+    // Writes the key of `record` (kMaxKeyChars + 1 units with the zero); returns its length.
+    size_t KeyOf(const FolderRecord* record, wchar_t* out) const;
+    // `parent`'s key is `key` up to its last backslash, with a name after it.
+    bool IsParentKey(const FolderRecord* parent, std::wstring_view key) const;
+
     FolderRecord* FindLocked(std::wstring_view key);
-    // A new record with zero fields under `key` (not yet in the table); null without memory.
-    FolderRecord* InsertLocked(std::wstring_view key);
-    void LinkParentLocked(FolderRecord* record, FolderRecord* parent);
+    FolderRecord* FindLocked(std::wstring_view key, uint32_t hash);
+    // A new record with zero fields under `key` (hash `hash`), in the table, linked below
+    // `parent` when that is the record of its containing folder and still in the table; null
+    // without memory or for a key longer than kMaxKeyChars.
+    FolderRecord* InsertLocked(std::wstring_view key, uint32_t hash, FolderRecord* parent);
+    // Links `record` (whose key is `key`) below `parent`, the record of its containing folder;
+    // nothing happens for a removed parent, a parent whose key does not fit, or none.
+    void LinkParentLocked(FolderRecord* record, FolderRecord* parent, std::wstring_view key);
     void UnlinkParentLocked(FolderRecord* record);
     void MarkChainLocked(FolderRecord* record, bool filesDirty);
     void DetachLocked(FolderRecord* record);
     void UnpinLocked(FolderRecord* record);
 
-    // Looks keys up by wstring_view without building a string (no allocation under the lock).
-    struct KeyHash {
-        using is_transparent = void;
-        size_t operator()(std::wstring_view key) const noexcept {
-            return std::hash<std::wstring_view>{}(key);
+    // The table's chains.
+    bool GrowTableLocked();
+    void UnchainLocked(FolderRecord* record);
+    // Visits every record in the table; `visit` may unchain the record it is given.
+    template <typename Visit>
+    void ForEachRecordLocked(Visit&& visit) {
+        for (size_t i = 0; i < bucketCount_; ++i) {
+            for (FolderRecord* r = At(buckets_[i]); r;) {
+                FolderRecord* next = At(r->hashNext);
+                visit(r);
+                r = next;
+            }
         }
-    };
+    }
 
-    std::unordered_map<std::wstring, FolderRecord*, KeyHash, std::equal_to<>> table_;
+    // Record storage: blocks of kBlockBytes, a bump pointer in the newest one and one free list
+    // per record size (in 8-byte units).
+    static constexpr size_t kBlockBytes = 65536;
+    static constexpr size_t kMaxUnits = (offsetof(FolderRecord, name) + 2 * kMaxKeyChars + 7) / 8;
+    static size_t UnitsFor(size_t nameLength);
+    FolderRecord* AllocateLocked(size_t units);
+    void FreeLocked(FolderRecord* record);
+    void PushDetachedLocked(FolderRecord* record);
+    void PopDetachedLocked(FolderRecord* record);
+    // Frees every block holding no pinned record; the rest keep their records' places.
+    void ReleaseBlocksLocked();
+
+    RecordRef* buckets_ = nullptr;
+    size_t bucketCount_ = 0;  // a power of two, or 0 before the first record
+    size_t recordCount_ = 0;
+    char** blocks_ = nullptr;  // indexed by a reference's block number; null where freed
+    size_t blockCount_ = 0;
+    size_t blockCapacity_ = 0;
+    char* bumpBlock_ = nullptr;
+    size_t bumpOffset_ = kBlockBytes;
+    RecordRef freeLists_[kMaxUnits + 1] = {};
+    RecordRef detachedHead_{};  // pinned records out of the table, linked by their siblings
+    // Set through the probe only, while the table is empty: replaces the key hash.
+    using HashHook = uint32_t (*)(std::wstring_view key);
+    HashHook hashHook_ = nullptr;
     acl::OwnedCriticalSection lock_;
     std::atomic<uint64_t> listings_{0};
     // Called, outside the lock, each time a cached computation has opened a folder's

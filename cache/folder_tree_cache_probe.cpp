@@ -5,7 +5,7 @@ namespace tvn {
 size_t FolderTreeCacheProbe::RecordCount() {
     acl::CriticalSection hold(cache_.lock_);
     hold.Enter();
-    return cache_.table_.size();
+    return cache_.recordCount_;
 }
 
 uint64_t FolderTreeCacheProbe::ListingCount() const {
@@ -29,12 +29,12 @@ bool FolderTreeCacheProbe::Preload(std::wstring_view key, std::wstring_view pare
     if (cache_.FindLocked(key)) {
         return false;
     }
-    FolderRecord* record = cache_.InsertLocked(key);
+    FolderRecord* parent = parentKey.empty() ? nullptr : cache_.FindLocked(parentKey);
+    FolderRecord* record = cache_.InsertLocked(key, cache_.HashKey(key), parent);
     if (!record) {
         return false;
     }
     record->filesBytes = filesBytes;
-    cache_.LinkParentLocked(record, parentKey.empty() ? nullptr : cache_.FindLocked(parentKey));
     return true;
 }
 
@@ -52,7 +52,8 @@ bool FolderTreeCacheProbe::SetMarks(std::wstring_view folderKey, bool filesDirty
     }
     if (subfoldersDirty || filesDirty) {
         // Ancestors count this folder in their subfolder totals.
-        for (FolderRecord* r = subfoldersDirty ? record : record->parent; r; r = r->parent) {
+        for (FolderRecord* r = subfoldersDirty ? record : cache_.ParentOf(record); r;
+             r = cache_.ParentOf(r)) {
             r->subfoldersDirty = true;
             ++r->subfoldersMarks;
         }
@@ -63,29 +64,70 @@ bool FolderTreeCacheProbe::SetMarks(std::wstring_view folderKey, bool filesDirty
 bool FolderTreeCacheProbe::LinksAreConsistent() {
     acl::CriticalSection hold(cache_.lock_);
     hold.Enter();
-    for (const auto& [key, record] : cache_.table_) {
-        if (record->detached || record->key != &key) {
-            return false;
+    bool consistent = true;
+    size_t count = 0;
+    wchar_t key[FolderTreeCache::kMaxKeyChars + 1];
+    cache_.ForEachRecordLocked([&](FolderRecord* record) {
+        ++count;
+        const size_t length = cache_.KeyOf(record, key);
+        if (record->detached || cache_.FindLocked(std::wstring_view(key, length)) != record) {
+            consistent = false;
         }
-        if (FolderRecord* parent = record->parent) {
-            if (!parent->key || cache_.FindLocked(*parent->key) != parent) {
-                return false;
+        FolderRecord* parent = cache_.ParentOf(record);
+        if (!parent && !record->wholeKey) {
+            consistent = false;  // a name alone needs the parent's key
+        }
+        if (parent) {
+            wchar_t parentKey[FolderTreeCache::kMaxKeyChars + 1];
+            const size_t parentLength = cache_.KeyOf(parent, parentKey);
+            if (parent->detached ||
+                cache_.FindLocked(std::wstring_view(parentKey, parentLength)) != parent ||
+                !cache_.IsParentKey(parent, std::wstring_view(key, length))) {
+                consistent = false;
             }
             bool listed = false;
-            for (FolderRecord* c = parent->firstChild; c; c = c->nextSibling) {
+            for (FolderRecord* c = cache_.At(parent->firstChild); c;
+                 c = cache_.At(c->nextSibling)) {
                 listed = listed || c == record;
             }
-            if (!listed) {
-                return false;
+            consistent = consistent && listed;
+        }
+        for (FolderRecord* c = cache_.At(record->firstChild); c; c = cache_.At(c->nextSibling)) {
+            FolderRecord* next = cache_.At(c->nextSibling);
+            if (c->parent != FolderTreeCache::RefOf(record) ||
+                (next && next->prevSibling != FolderTreeCache::RefOf(c))) {
+                consistent = false;
             }
         }
-        for (FolderRecord* c = record->firstChild; c; c = c->nextSibling) {
-            if (c->parent != record || (c->nextSibling && c->nextSibling->prevSibling != c)) {
-                return false;
-            }
-        }
+    });
+    return consistent && count == cache_.recordCount_;
+}
+
+int FolderTreeCacheProbe::StoredChars(std::wstring_view folderKey) {
+    acl::CriticalSection hold(cache_.lock_);
+    hold.Enter();
+    FolderRecord* record = cache_.FindLocked(folderKey);
+    return record ? int(record->nameLength) : -1;
+}
+
+bool FolderTreeCacheProbe::SetHashHook(HashHook hook) {
+    acl::CriticalSection hold(cache_.lock_);
+    hold.Enter();
+    if (cache_.recordCount_ != 0) {
+        return false;
     }
+    cache_.hashHook_ = hook;
     return true;
+}
+
+size_t FolderTreeCacheProbe::BlockCount() {
+    acl::CriticalSection hold(cache_.lock_);
+    hold.Enter();
+    size_t count = 0;
+    for (size_t i = 0; i < cache_.blockCount_; ++i) {
+        count += cache_.blocks_[i] != nullptr;
+    }
+    return count;
 }
 
 void FolderTreeCacheProbe::SetListingHook(ListingHook hook, void* context) {

@@ -29,8 +29,22 @@ class FolderTreeCacheProbe {
     // mark is set), as a change would. False when the key has no record.
     bool SetMarks(std::wstring_view folderKey, bool filesDirty, bool subfoldersDirty);
 
-    // Checks that every record's parent and child links agree and point into the table.
+    // Checks that every record's parent and child links agree and point into the table, that
+    // every record is found again by the key made from its chain, and that a record linked
+    // below its containing folder stores only its own name.
     bool LinksAreConsistent();
+
+    // Units of text the record of a key stores (its own name, or its whole key when it was
+    // made without its parent); -1 when the key has no record.
+    int StoredChars(std::wstring_view folderKey);
+
+    // Replaces the hash of every key, e.g. with one that makes every key collide. Only while
+    // the table is empty; null gives the normal hash back.
+    using HashHook = FolderTreeCache::HashHook;
+    bool SetHashHook(HashHook hook);
+
+    // Blocks of record storage the cache holds.
+    size_t BlockCount();
 
     // Called, outside the lock, each time a cached computation has opened a folder's listing,
     // with the folder key: lets a test act at a known point of a scan.

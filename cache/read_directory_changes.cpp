@@ -155,8 +155,10 @@ bool ReadDirectoryChanges::IssueRead(WatchEntry* entry) {
     if (!ReadDirectoryChangesW(entry->directory, entry->buffer, bufferSize, TRUE, notifyFilter,
                                nullptr, &entry->overlapped, nullptr)) {
         entry->readPending.store(false);
+        entry->healthy.store(false);
         return false;
     }
+    entry->healthy.store(entry->failedReads == 0);
     return true;
 }
 
@@ -253,6 +255,7 @@ void ReadDirectoryChanges::Stop() {
 void ReadDirectoryChanges::CancelAndDrainLocked() {
     size_t pending = 0;
     for (auto& [key, entry] : watches) {
+        entry->healthy.store(false);
         if (entry->readPending.load()) {
             CancelIoEx(entry->directory, &entry->overlapped);
             ++pending;
@@ -321,6 +324,9 @@ void ReadDirectoryChanges::RunWorker() {
         ChangeBatch* batch =
             delivered ? ChangeBatch::Allocate(this, key, entry->buffer, bytes) : nullptr;
         entry->failedReads = ok ? 0 : entry->failedReads + 1;
+        if (!ok) {
+            entry->healthy.store(false);
+        }
         // The records are copied: the read can go out again before anyone looks at them.
         if (entry->failedReads < kMaxFailedReads) {
             IssueRead(entry);

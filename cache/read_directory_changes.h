@@ -39,6 +39,9 @@ struct WatchEntry {
     // A batch telling of lost changes is on its way and has not started yet: further losses
     // are covered by it, so a storm of overflows costs one pass over the cache, not many.
     std::atomic<bool> lostQueued;
+    // The read in flight was issued with no failed completion since the watch (re)started:
+    // the watch works. False while stopped.
+    std::atomic<bool> healthy;
 };
 
 // The records of one completed read, or the news that a read's records were lost.

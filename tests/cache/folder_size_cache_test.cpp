@@ -53,6 +53,45 @@ TEST(FolderSizeCacheObject, BadArgumentsGiveErrorsAndZero) {
     EXPECT_EQ(tvn::FolderTreeCacheProbe(o.cache->Cache()).RecordCount(), 0u);
 }
 
+// Only fixed drive roots are watched; while a root's watch works its paths skip the drive
+// type query, and once the watch stops they are asked about again, with the same answers.
+TEST(FolderSizeCacheObject, WatchedRootsSkipTheDriveTypeQueryOnlyWhileWatched) {
+    Object o;
+    const struct {
+        wchar_t letter;
+        bool watched;
+    } cases[] = {{L'm', true},  {L'M', true},  {L'p', true},   {L'n', false}, {L'o', false},
+                 {L'r', false}, {L'q', false}, {L'\\', false}, {0, false}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(o.cache->WatchesRootHealthily(c.letter), c.watched) << int(c.letter);
+    }
+    TestTree fixed(test::kFixedDrive);
+    fixed.File(L"a.bin", 10);
+    TestTree network(test::kNetworkDrive);
+    network.File(L"b.bin", 20);
+    const auto check = [&](const char* when) {
+        SCOPED_TRACE(when);
+        const size_t before = tvn::FolderTreeCacheProbe(o.cache->Cache()).RecordCount();
+        Answer cached = Size(o.cache, fixed.Root());
+        EXPECT_EQ(cached.hr, S_OK);
+        EXPECT_EQ(cached.bytes, 10u);
+        Answer uncached = Size(o.cache, network.Root());
+        EXPECT_EQ(uncached.hr, S_OK);
+        EXPECT_EQ(uncached.bytes, 20u);
+        EXPECT_EQ(tvn::FolderTreeCacheProbe(o.cache->Cache()).RecordCount(), before)
+            << "the fixed drive's folder was cached before";
+    };
+    ASSERT_EQ(Size(o.cache, fixed.Root()).bytes, 10u);
+    check("watched");
+    ASSERT_EQ(o.cache->SetStopped(1), 0u);
+    EXPECT_FALSE(o.cache->WatchesRootHealthily(L'm'));
+    check("no longer watched");
+    o.cache->ResetCache();
+    EXPECT_EQ(Size(o.cache, fixed.Root()).bytes, 10u);
+    EXPECT_EQ(tvn::FolderTreeCacheProbe(o.cache->Cache()).RecordCount(), 1u)
+        << "a fixed drive is still cached without its watch";
+}
+
 TEST(FolderSizeCacheObject, SizesByDriveType) {
     Object o;
     TestTree fixed(test::kFixedDrive);

@@ -10,7 +10,8 @@
 #                                        band above it, under a virtual display: saves
 #                                        docs/screenshots/toolbar.png (the band in the window),
 #                                        toolbar-menu.png (its menu, "&Digit grouping" open)
-#                                        and toolbar-mbytes.png (after choosing "&MBytes")
+#                                        toolbar-mbytes.png (after choosing "&MBytes") and
+#                                        details-view.png (the whole window)
 #   bash scripts/demo.sh --properties-screenshots
 #                                        the properties program under a virtual display:
 #                                        saves docs/screenshots/properties.png (the dialog),
@@ -20,31 +21,43 @@ set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${TOLVANE_BUILD:-$top/build}
 
-screenshots=
-window=
-if [ "${1:-}" = "--properties-screenshots" ]; then
+mode=
+case "${1:-}" in
+    --window) mode=window; shift ;;
+    --screenshots | --properties-screenshots) mode=${1#--}; shift ;;
+esac
+# Screenshots are taken under a virtual display of their own.
+if [ "$mode" = screenshots ] || [ "$mode" = properties-screenshots ]; then
     if [ -z "${TOLVANE_SCREENSHOT_DISPLAY:-}" ]; then
         bash "$top/scripts/setup-deps.sh"
         exec env TOLVANE_SCREENSHOT_DISPLAY=1 xvfb-run -a -s "-screen 0 1024x768x24" \
-            bash "$0" --properties-screenshots
+            bash "$0" "--$mode" "$@"
     fi
-    source "$top/scripts/wine-env.sh"
-    open_run_prefix "$top" "$build"
-    install="$WINEPREFIX/drive_c/Program Files/Tolvane"
-    mkdir -p "$install"
-    cp "$build/properties/TVN Properties.exe" "$build/properties/Tolvane.chm" "$install/"
-    # No window manager runs under the virtual display: Wine draws the title bars itself.
+fi
+source "$top/scripts/wine-env.sh"
+
+# shoot NAME GEOMETRY: the screen, cropped, into docs/screenshots/NAME.png.
+shoot() {
+    import -window root "$run/$1.png"
+    convert "$run/$1.png" -crop "$2" +repage "$top/docs/screenshots/$1.png"
+    echo "docs/screenshots/$1.png"
+}
+# prepare_screen: no window manager runs under the virtual display, so Wine draws the title
+# bars itself, with the symbol font of their buttons.
+prepare_screen() {
     wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
     if [ -f /usr/share/wine/fonts/marlett.ttf ]; then
         cp /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
     fi
+}
+
+if [ "$mode" = properties-screenshots ]; then
+    open_run_prefix "$top" "$build"
+    install="$WINEPREFIX/drive_c/Program Files/Tolvane"
+    mkdir -p "$install"
+    cp "$build/properties/TVN Properties.exe" "$build/properties/Tolvane.chm" "$install/"
+    prepare_screen
     drive() { wine "$build/tests/properties/drive_properties.exe" "$@" 2> >(quiet_wine) | tr -d '\r'; }
-    # shoot NAME GEOMETRY: the screen, cropped, into docs/screenshots/NAME.png.
-    shoot() {
-        import -window root "$run/$1.png"
-        convert "$run/$1.png" -crop "$2" +repage "$top/docs/screenshots/$1.png"
-        echo "docs/screenshots/$1.png"
-    }
     wine 'C:\Program Files\Tolvane\TVN Properties.exe' >"$run/properties.log" 2>&1 </dev/null &
     program=$!
     dialog=$(drive wait)
@@ -65,19 +78,6 @@ if [ "${1:-}" = "--properties-screenshots" ]; then
     wait "$program" || true
     exit 0
 fi
-if [ "${1:-}" = "--window" ]; then
-    window=1
-    shift
-elif [ "${1:-}" = "--screenshots" ]; then
-    screenshots=1
-    shift
-    if [ -z "${TOLVANE_SCREENSHOT_DISPLAY:-}" ]; then
-        bash "$top/scripts/setup-deps.sh"
-        exec env TOLVANE_SCREENSHOT_DISPLAY=1 xvfb-run -a -s "-screen 0 1024x768x24" \
-            bash "$0" --screenshots "$@"
-    fi
-fi
-source "$top/scripts/wine-env.sh"
 
 if [ $# -ge 1 ]; then
     open_run_prefix "$top" "$build" "$(cd "$1" && pwd)"
@@ -98,34 +98,24 @@ fi
 
 install_tolvane "$build"
 
-if [ -n "$window" ]; then
+if [ "$mode" = window ]; then
     wine "$build/tools/details_view.exe" --window "$folder" 2> >(quiet_wine)
     exit 0
 fi
-if [ -z "$screenshots" ]; then
+if [ "$mode" != screenshots ]; then
     wine "$build/tools/details_view.exe" "$folder" 2> >(quiet_wine)
     exit 0
 fi
 
-# shoot NAME GEOMETRY: the screen, cropped, into docs/screenshots/NAME.png.
-shoot() {
-    import -window root "$run/$1.png"
-    convert "$run/$1.png" -crop "$2" +repage "$top/docs/screenshots/$1.png"
-    echo "docs/screenshots/$1.png"
-}
 press_band() { wine "$build/tools/press_band.exe" "$@" 2> >(quiet_wine); }
-
-# No window manager runs under the virtual display: Wine draws the title bars itself.
-wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
-if [ -f /usr/share/wine/fonts/marlett.ttf ]; then
-    cp /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
-fi
+prepare_screen
 wine "$build/tools/details_view.exe" --window 300000 "$folder" >"$run/view.log" 2>&1 </dev/null &
 view=$!
 place=$(press_band wait | tr -d '\r')
 left=$(echo "$place" | cut -d+ -f2)
 top_edge=$(echo "$place" | cut -d+ -f3)
 sleep 1  # the first paint of the window
+shoot details-view "1000x420+$left+$top_edge"
 shoot toolbar "1000x200+$left+$top_edge"
 # The button pressed: the menu drops down; "&Digit grouping" is selected and opened.
 press_band open up up up right

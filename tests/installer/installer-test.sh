@@ -1,0 +1,173 @@
+#!/usr/bin/env bash
+# Setup and uninstaller under Wine, each scenario in a fresh prefix of its own (copied from the
+# build's template), so that nothing the other tests registered or started can hide a fault.
+#
+#   installer-test.sh BUILD SCENARIO
+#
+# lifecycle  silent install: files, every registration entry, the Add/Remove and Run entries,
+#            the shortcut, and the Details-view stand-in showing folder sizes from the installed
+#            copy; an install over it keeps the user's settings and leaves one set of entries;
+#            a silent uninstall while the cache server runs ends the server and removes
+#            everything but the settings; uninstalling with /REMOVESETTINGS removes those too.
+# failing    a setup made from the same script with a damaged TVN Bar.dll stops with an error
+#            exit code after registering the other two servers, and leaves nothing behind.
+set -uo pipefail
+build=$1
+scenario=$2
+top=$(cd "$(dirname "$0")/../.." && pwd)
+source "$top/scripts/wine-env.sh"
+
+setup_name=$(cd "$build/installer" && ls Tolvane-Setup-*-x64.exe | head -n 1)
+[ -n "$setup_name" ] || { echo "no setup program in $build/installer"; exit 1; }
+
+make_template "$build/wine-template"
+run=$(mktemp -d /tmp/tolvane-setup-test.XXXXXX)
+export WINEPREFIX="$run/prefix"
+# This prefix's own wineserver is not persistent: `wineserver -w` then waits until every
+# program of the prefix has ended (the uninstaller runs on as a copy of itself).
+trap 'stop_prefix "$run"' EXIT
+cp -a "$build/wine-template" "$WINEPREFIX"
+cut_links_out_of "$WINEPREFIX"
+wine wineboot >/dev/null 2>&1 </dev/null
+
+tools="$WINEPREFIX/drive_c/tvn-test"
+mkdir -p "$tools"
+cp "$build/installer/$setup_name" "$tools/setup.exe"
+cp "$build/tests/installer/installer_checks.exe" "$build/tools/details_view.exe" "$tools/"
+
+failures=0
+fail() {
+    echo "FAILED: $*"
+    failures=$((failures + 1))
+}
+
+# run_wine LOG PROGRAM ARGS...: runs a Windows program, its output into a file (a server it
+# starts inherits the handles); prints the output when the exit code is not 0. Returns it.
+run_wine() {
+    local log=$run/$1
+    shift
+    wine "$@" >"$log" 2>&1 </dev/null
+    local rc=$?
+    [ $rc -eq 0 ] || grep -av 'wine32\|multiarch\|i386\|dpkg --add' "$log" | tail -n 40
+    return $rc
+}
+
+# check STATE...: the state checks, as gtest filters (Installed, Uninstalled, ...).
+check() {
+    local filter
+    filter=$(printf '%s.*:' "$@")
+    if ! run_wine checks.log 'C:\tvn-test\installer_checks.exe' --gtest_brief=1 \
+            "--gtest_filter=${filter%:}"; then
+        fail "state $* after: $step"
+    else
+        echo "ok: $* after: $step"
+    fi
+}
+
+# Waits until every program of the prefix has ended (the uninstaller's copy of itself, the
+# server it ends), with a deadline.
+wait_prefix_idle() {
+    timeout 120 wineserver -w || fail "programs still running after: $step"
+}
+
+setup() {
+    run_wine setup.log 'C:\tvn-test\setup.exe' /S "$@"
+}
+
+write_settings() {
+    local name
+    for name in DecimalDigits ViewMetric; do
+        run_wine reg.log reg add 'HKCU\SOFTWARE\Quorlen\Tolvane\Settings' /v "$name" \
+            /t REG_BINARY /d 0200000000000000 /f || fail "writing the setting $name"
+    done
+}
+
+# The Details-view stand-in lists C:\tvn-sizes through the installed column handler; the
+# folder "big" holds 3,500,000 bytes in two levels, which only a folder size can show. The
+# sort column carries the plain byte count.
+show_sizes() {
+    local out=$run/details.txt
+    if ! run_wine details.log 'C:\tvn-test\details_view.exe' 'C:\tvn-sizes'; then
+        fail "details_view after: $step"
+        return
+    fi
+    tr -d '\r' <"$run/details.log" >"$out"
+    if grep -q '^big .*3500000' "$out" && grep -q 'VudaZe' "$out"; then
+        echo "ok: folder sizes shown from the installed copy after: $step"
+    else
+        fail "no folder size for C:\\tvn-sizes\\big after: $step"
+        cat "$out"
+    fi
+}
+
+make_sizes() {
+    local sizes="$WINEPREFIX/drive_c/tvn-sizes"
+    mkdir -p "$sizes/big/inner"
+    head -c 3000000 /dev/zero >"$sizes/big/a.bin"
+    head -c 500000 /dev/zero >"$sizes/big/inner/b.bin"
+    head -c 1234 /dev/zero >"$sizes/small.bin"
+}
+
+lifecycle() {
+    make_sizes
+    step="silent install"
+    setup || fail "$step: exit code $?"
+    check Installed Server.DoesNotRun
+    show_sizes
+    run_wine checks.log 'C:\tvn-test\installer_checks.exe' --gtest_filter=Server.Runs \
+        || fail "the column handler did not start the installed cache server"
+
+    step="install over the existing one, with settings saved and the server running"
+    write_settings
+    setup || fail "$step: exit code $?"
+    check Installed SettingsKept Server.DoesNotRun
+    show_sizes
+
+    step="silent uninstall with the server running"
+    check Server.Runs
+    run_wine uninstall.log 'C:\Program Files\Tolvane\Uninstall.exe' /S \
+        || fail "$step: exit code $?"
+    wait_prefix_idle
+    check Uninstalled SettingsKept Server.DoesNotRun
+
+    step="install again, uninstall with /REMOVESETTINGS"
+    setup || fail "$step: setup exit code $?"
+    check Installed SettingsKept
+    run_wine uninstall.log 'C:\Program Files\Tolvane\Uninstall.exe' /S /REMOVESETTINGS \
+        || fail "$step: exit code $?"
+    wait_prefix_idle
+    check Uninstalled SettingsRemoved
+}
+
+failing() {
+    # The same script and payload, with TVN Bar.dll replaced by a damaged copy: its DOS header
+    # is kept and the rest cut short, so that loading it (and so regsvr32) fails.
+    local payload=$run/payload
+    mkdir -p "$payload"
+    head -c 4096 "$build/bar/TVN Bar.dll" >"$payload/TVN Bar.dll"
+    if ! makensis -V2 -NOCD "-DPAYLOAD=$build/installer/payload.nsh" \
+            "-DTVN_BAR_DLL=$payload/TVN Bar.dll" "-DTVN_OUTFILE=$tools/damaged-setup.exe" \
+            "$top/installer/tolvane.nsi" >"$run/makensis.log" 2>&1; then
+        cat "$run/makensis.log"
+        fail "makensis of the damaged setup"
+        return
+    fi
+    step="setup with a damaged library"
+    run_wine setup.log 'C:\tvn-test\damaged-setup.exe' /S
+    local rc=$?
+    [ $rc -eq 2 ] || fail "$step: exit code $rc, expected 2"
+    wait_prefix_idle
+    check Uninstalled Server.DoesNotRun
+}
+
+case $scenario in
+    lifecycle) lifecycle ;;
+    failing) failing ;;
+    *) echo "unknown scenario $scenario"; exit 1 ;;
+esac
+
+if [ $failures -ne 0 ]; then
+    echo "$failures failure(s)"
+    exit 1
+fi
+echo "scenario $scenario passed"

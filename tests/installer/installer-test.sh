@@ -12,7 +12,7 @@
 # failing    a setup made from the same script with a damaged TVN Bar.dll stops with an error
 #            exit code after registering the other two servers, and leaves nothing behind.
 set -uo pipefail
-build=$1
+build=$(cd "$1" && pwd)
 scenario=$2
 top=$(cd "$(dirname "$0")/../.." && pwd)
 source "$top/scripts/wine-env.sh"
@@ -21,6 +21,7 @@ setup_name=$(cd "$build/installer" && ls Tolvane-Setup-*-x64.exe | head -n 1)
 [ -n "$setup_name" ] || { echo "no setup program in $build/installer"; exit 1; }
 
 make_template "$build/wine-template"
+[ -d "$build/wine-template/drive_c" ] || { echo "no template prefix in $build/wine-template"; exit 1; }
 run=$(mktemp -d /tmp/tolvane-setup-test.XXXXXX)
 export WINEPREFIX="$run/prefix"
 # This prefix's own wineserver is not persistent: `wineserver -w` then waits until every
@@ -46,7 +47,7 @@ fail() {
 run_wine() {
     local log=$run/$1
     shift
-    wine "$@" >"$log" 2>&1 </dev/null
+    (cd "$WINEPREFIX/drive_c" && wine "$@" >"$log" 2>&1 </dev/null)
     local rc=$?
     [ $rc -eq 0 ] || grep -av 'wine32\|multiarch\|i386\|dpkg --add' "$log" | tail -n 40
     return $rc
@@ -82,17 +83,21 @@ write_settings() {
     done
 }
 
-# The Details-view stand-in lists C:\tvn-sizes through the installed column handler; the
-# folder "big" holds 3,500,000 bytes in two levels, which only a folder size can show. The
-# sort column carries the plain byte count.
+# show_sizes [TEXT]: the Details-view stand-in lists C:\tvn-sizes through the installed column
+# handler; the folder "big" holds 3,500,000 bytes in two levels, which only a folder size can
+# show. The sort column carries the plain byte count; TEXT, if given, is the size column's text
+# that the user's settings make of it.
 show_sizes() {
+    local text=${1:-}
     local out=$run/details.txt
     if ! run_wine details.log 'C:\tvn-test\details_view.exe' 'C:\tvn-sizes'; then
         fail "details_view after: $step"
         return
     fi
     tr -d '\r' <"$run/details.log" >"$out"
-    if grep -q '^big .*3500000' "$out" && grep -q 'VudaZe' "$out"; then
+    local row
+    row=$(grep -F 'big\ ' "$out" | head -n 1)
+    if [[ "$row" == *" 3500000 "* ]] && [[ "$row" =~ $text ]]; then
         echo "ok: folder sizes shown from the installed copy after: $step"
     else
         fail "no folder size for C:\\tvn-sizes\\big after: $step"
@@ -121,7 +126,7 @@ lifecycle() {
     write_settings
     setup || fail "$step: exit code $?"
     check Installed SettingsKept Server.DoesNotRun
-    show_sizes
+    show_sizes '3\.34 MB'
 
     step="silent uninstall with the server running"
     check Server.Runs

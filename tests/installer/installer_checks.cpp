@@ -108,8 +108,9 @@ std::wstring ShortcutPath() {
 
 // The files setup ships, with whether this build has them.
 std::vector<std::wstring> ShippedFiles() {
-    std::vector<std::wstring> files = {L"TVN Cache.exe", L"TVN.dll", L"TVN Bar.dll",
-                                       L"Tolvane.chm", L"TVN Stop Server.exe", L"Uninstall.exe"};
+    std::vector<std::wstring> files = {L"TVN Cache.exe",       L"TVN.dll",
+                                       L"TVN Bar.dll",         L"Tolvane.chm",
+                                       L"TVN Stop Server.exe", L"Uninstall.exe"};
 #if TVN_SETUP_HAS_PROPERTIES
     files.push_back(L"TVN Properties.exe");
 #endif
@@ -125,6 +126,32 @@ TEST(Installed, EveryFileIsInTheProgramFolder) {
     EXPECT_FALSE(FileExists(Installed(L"TVN Bar.dll.old")));
 }
 
+// The version of the product, in the version block of every shipped program and library.
+TEST(Installed, EveryBinaryCarriesTheProductVersion) {
+    std::vector<const wchar_t*> binaries = {L"TVN Cache.exe", L"TVN.dll", L"TVN Bar.dll"};
+#if TVN_SETUP_HAS_PROPERTIES
+    binaries.push_back(L"TVN Properties.exe");
+#endif
+    for (const wchar_t* name : binaries) {
+        SCOPED_TRACE(Narrow(name));
+        const std::wstring path = Installed(name);
+        DWORD size = GetFileVersionInfoSizeW(path.c_str(), nullptr);
+        ASSERT_GT(size, 0u);
+        std::vector<BYTE> block(size);
+        ASSERT_TRUE(GetFileVersionInfoW(path.c_str(), 0, size, block.data()));
+        VS_FIXEDFILEINFO* fixed = nullptr;
+        UINT length = 0;
+        ASSERT_TRUE(VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
+        EXPECT_EQ(HIWORD(fixed->dwProductVersionMS), TVN_EXPECTED_MAJOR);
+        EXPECT_EQ(LOWORD(fixed->dwProductVersionMS), TVN_EXPECTED_MINOR);
+        EXPECT_EQ(HIWORD(fixed->dwFileVersionMS), TVN_EXPECTED_MAJOR);
+        wchar_t* text = nullptr;
+        ASSERT_TRUE(VerQueryValueW(block.data(), L"\\StringFileInfo\\040904B0\\ProductVersion",
+                                   reinterpret_cast<void**>(&text), &length));
+        EXPECT_EQ(Narrow(text), Narrow(TVN_EXPECTED_VERSION));
+    }
+}
+
 TEST(Installed, EveryRegistrationEntryNamesTheInstalledFiles) {
     for (const ExpectedEntry& entry : AllEntries()) {
         SCOPED_TRACE(Describe(entry));
@@ -133,8 +160,8 @@ TEST(Installed, EveryRegistrationEntryNamesTheInstalledFiles) {
         EXPECT_EQ(_wcsicmp(value->c_str(), entry.data.c_str()), 0) << Narrow(*value);
     }
     for (const wchar_t* clsid : {TVN_CACHE_CLSID, TVN_COLUMNS_CLSID, TVN_BAR_CLSID}) {
-        EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, std::wstring(L"CLSID\\") + clsid +
-                                                     L"\\Programmable"));
+        EXPECT_TRUE(
+            KeyExists(HKEY_CLASSES_ROOT, std::wstring(L"CLSID\\") + clsid + L"\\Programmable"));
     }
 }
 
@@ -149,9 +176,9 @@ TEST(Installed, OneSetOfEntries) {
         EXPECT_EQ(CountSubkeys(HKEY_CLASSES_ROOT, std::wstring(L"TypeLib\\") + libid), 1u)
             << Narrow(libid);
     }
-    EXPECT_EQ(CountSubkeys(HKEY_CLASSES_ROOT,
-                           L"Folder\\Shellex\\ColumnHandlers\\" TVN_COLUMNS_CLSID),
-              0u);
+    EXPECT_EQ(
+        CountSubkeys(HKEY_CLASSES_ROOT, L"Folder\\Shellex\\ColumnHandlers\\" TVN_COLUMNS_CLSID),
+        0u);
 }
 
 TEST(Installed, AddRemoveProgramsEntry) {
@@ -209,8 +236,7 @@ TEST(Uninstalled, NoFileIsLeft) {
 
 TEST(Uninstalled, NoRegistrationEntryIsLeft) {
     for (const ExpectedEntry& entry : AllEntries()) {
-        EXPECT_FALSE(StringValue(entry.root, entry.key, entry.name).has_value())
-            << Describe(entry);
+        EXPECT_FALSE(StringValue(entry.root, entry.key, entry.name).has_value()) << Describe(entry);
     }
     for (const RemovedKey& removed : RemovedKeys()) {
         EXPECT_FALSE(KeyExists(removed.root, removed.key)) << Narrow(removed.key);

@@ -47,6 +47,7 @@ OutFile "${TVN_OUTFILE}"
 InstallDir "$PROGRAMFILES64\Tolvane"
 ; An install over an existing one goes into the same folder unless /D says otherwise.
 InstallDirRegKey HKLM "${UNINST_KEY}" "InstallLocation"
+BrandingText "Tolvane ${TVN_VERSION} x64"
 ShowInstDetails show
 ShowUninstDetails show
 

@@ -113,11 +113,35 @@ make_sizes() {
     head -c 1234 /dev/zero >"$sizes/small.bin"
 }
 
+# The stop helper as installed, with no server running: bad arguments are refused (1) and
+# nothing is touched; a well-formed call finds nothing to end (0).
+stop_helper_arguments() {
+    local args expected rc
+    while IFS='|' read -r expected args; do
+        # shellcheck disable=SC2086
+        run_wine helper.log 'C:\Program Files\Tolvane\TVN Stop Server.exe' $args
+        rc=$?
+        [ "$rc" -eq "$expected" ] || fail "TVN Stop Server.exe $args: exit code $rc, expected $expected"
+    done <<'CASES'
+1|/deadline=abc
+1|/deadline=
+1|/deadline=-5
+1|/deadline=5000x
+1|/frobnicate
+1|/deadline=9999999
+0|
+0|/deadline=0 /terminate
+0|-DEADLINE=100
+CASES
+    echo "ok: stop helper arguments"
+}
+
 lifecycle() {
     make_sizes
     step="silent install"
     setup || fail "$step: exit code $?"
     check Installed Server.DoesNotRun
+    stop_helper_arguments
     show_sizes
     run_wine checks.log 'C:\tvn-test\installer_checks.exe' --gtest_filter=Server.Runs \
         || fail "the column handler did not start the installed cache server"

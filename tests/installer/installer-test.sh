@@ -9,6 +9,10 @@
 #            copy; an install over it keeps the user's settings and leaves one set of entries;
 #            a silent uninstall while the cache server runs ends the server and removes
 #            everything but the settings; uninstalling with /REMOVESETTINGS removes those too.
+# held       while a Details view holds both libraries: an install over it moves the held
+#            copies aside for deletion at restart; the uninstaller removes everything else
+#            and leaves the held libraries (and the folder) to the next restart, which
+#            removes them.
 # failing    a setup made from the same script with a damaged TVN Bar.dll stops with an error
 #            exit code after registering the other two servers, and leaves nothing behind.
 set -uo pipefail
@@ -34,7 +38,8 @@ wine wineboot >/dev/null 2>&1 </dev/null
 tools="$WINEPREFIX/drive_c/tvn-test"
 mkdir -p "$tools"
 cp "$build/installer/$setup_name" "$tools/setup.exe"
-cp "$build/tests/installer/installer_checks.exe" "$build/tools/details_view.exe" "$tools/"
+cp "$build/tests/installer/installer_checks.exe" "$build/tools/details_view.exe" \
+    "$build/tests/installer/window_probe.exe" "$tools/"
 
 failures=0
 fail() {
@@ -54,9 +59,17 @@ run_wine() {
 }
 
 # check STATE...: the state checks, as gtest filters (Installed, Uninstalled, ...).
+# A state with a dot names one case; one with a leading "-" is left out.
 check() {
-    local filter
-    filter=$(printf '%s.*:' "$@")
+    local filter="" negative="" state
+    for state in "$@"; do
+        case $state in
+            -*) negative+="${state#-}:" ;;
+            *.*) filter+="$state:" ;;
+            *) filter+="$state.*:" ;;
+        esac
+    done
+    [ -z "$negative" ] || filter="${filter%:}-${negative}"
     if ! run_wine checks.log 'C:\tvn-test\installer_checks.exe' --gtest_brief=1 \
             "--gtest_filter=${filter%:}"; then
         fail "state $* after: $step"
@@ -168,6 +181,57 @@ lifecycle() {
     check Uninstalled SettingsRemoved
 }
 
+# Waits until the uninstaller, which goes on as a copy of itself, has removed itself.
+wait_uninstalled() {
+    local i
+    for i in $(seq 240); do
+        [ -e "$WINEPREFIX/drive_c/Program Files/Tolvane/Uninstall.exe" ] || return 0
+        sleep 0.25
+    done
+    fail "the uninstaller did not finish after: $step"
+}
+
+# Starts a Details view that hosts the column handler and the toolbar band (so holds both
+# libraries) until the prefix is ended; returns once its window is up.
+hold_libraries() {
+    (cd "$WINEPREFIX/drive_c" && wine 'C:\tvn-test\details_view.exe' --window 120000 \
+        'C:\tvn-sizes' >"$run/window.log" 2>&1 </dev/null) &
+    run_wine probe.log 'C:\tvn-test\window_probe.exe' 'C:\tvn-sizes - Details view' \
+        'C:\tvn-test\ready.txt' || fail "the Details view window did not come up for: $step"
+}
+
+# Ends every program of the prefix and restarts it as Windows would restart.
+restart_windows() {
+    wineserver -k
+    wineserver -w
+    run_wine restart.log wineboot -r || fail "wineboot -r for: $step"
+}
+
+held() {
+    make_sizes
+    step="silent install"
+    setup || fail "$step: exit code $?"
+    hold_libraries
+
+    step="install over it while a Details view holds the libraries"
+    setup || fail "$step: exit code $?"
+    check Installed HeldLibraries.MovedAsideAndDeletedAtRestart -Installed.NothingMovedAside
+    step="the next restart"
+    restart_windows
+    check Installed
+
+    step="silent uninstall while a Details view holds the libraries"
+    hold_libraries
+    run_wine uninstall.log 'C:\Program Files\Tolvane\Uninstall.exe' /S \
+        || fail "$step: exit code $?"
+    wait_uninstalled
+    check Uninstalled.NoRegistrationEntryIsLeft Uninstalled.NoAddRemoveOrRunEntry \
+        HeldLibraries.LeftForTheNextRestart
+    step="the Details view ended and Windows restarted"
+    restart_windows
+    check Uninstalled
+}
+
 failing() {
     # The same script and payload, with TVN Bar.dll replaced by a damaged copy: its DOS header
     # is kept and the rest cut short, so that loading it (and so regsvr32) fails.
@@ -191,6 +255,7 @@ failing() {
 
 case $scenario in
     lifecycle) lifecycle ;;
+    held) held ;;
     failing) failing ;;
     *) echo "unknown scenario $scenario"; exit 1 ;;
 esac

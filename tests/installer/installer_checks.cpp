@@ -6,6 +6,7 @@
 //   Uninstalled.*      nothing of the product is left (after uninstalling or a failed setup)
 //   SettingsKept.*     the settings the script wrote are still there
 //   SettingsRemoved.*  the settings key is gone
+//   HeldLibraries.*    what happens to libraries a running host holds (one case per step)
 //   Server.Runs / Server.DoesNotRun
 #include <windows.h>
 #include <shlobj.h>
@@ -121,7 +122,10 @@ TEST(Installed, EveryFileIsInTheProgramFolder) {
     for (const std::wstring& name : ShippedFiles()) {
         EXPECT_TRUE(FileExists(Installed(name.c_str()))) << Narrow(name);
     }
-    // Nothing was moved aside: no library was held while setup ran.
+}
+
+// No library was held while setup ran, so none was moved aside.
+TEST(Installed, NothingMovedAside) {
     EXPECT_FALSE(FileExists(Installed(L"TVN.dll.old")));
     EXPECT_FALSE(FileExists(Installed(L"TVN Bar.dll.old")));
 }
@@ -272,6 +276,66 @@ TEST(SettingsRemoved, TheKeyIsGone) {
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kSettingsKey));
     // So are its parents, which held nothing else.
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, L"SOFTWARE\\Quorlen"));
+}
+
+// The files to be deleted at the next restart: the sources of PendingFileRenameOperations
+// (pairs of source and empty target), in upper case.
+std::vector<std::wstring> PendingDeletions() {
+    std::vector<std::wstring> pending;
+    std::vector<wchar_t> data(64 * 1024);
+    DWORD bytes = static_cast<DWORD>(data.size() * sizeof(wchar_t));
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager",
+                     L"PendingFileRenameOperations", RRF_RT_REG_MULTI_SZ, nullptr, data.data(),
+                     &bytes) != ERROR_SUCCESS) {
+        return pending;
+    }
+    const wchar_t* end = data.data() + bytes / sizeof(wchar_t);
+    for (const wchar_t* p = data.data(); p < end && *p;) {
+        std::wstring source = p;
+        p += source.size() + 1;
+        std::wstring target = p < end ? p : L"";
+        p += target.size() + 1;
+        if (target.empty()) {
+            if (source.rfind(L"\\??\\", 0) == 0) {
+                source = source.substr(4);
+            }
+            CharUpperW(source.data());
+            pending.push_back(source);
+        }
+    }
+    return pending;
+}
+
+bool PendingDeletion(const std::wstring& path) {
+    std::wstring upper = path;
+    CharUpperW(upper.data());
+    for (const std::wstring& pending : PendingDeletions()) {
+        if (pending == upper) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Setup replaced libraries that a running host held: the new ones are in place, the held
+// copies were moved aside and go at the next restart.
+TEST(HeldLibraries, MovedAsideAndDeletedAtRestart) {
+    for (const wchar_t* name : {L"TVN.dll.old", L"TVN Bar.dll.old"}) {
+        EXPECT_TRUE(FileExists(Installed(name))) << Narrow(name);
+        EXPECT_TRUE(PendingDeletion(Installed(name))) << Narrow(name);
+    }
+}
+
+// The uninstaller could not delete the held libraries: they, and the folder, go at the next
+// restart; everything else is gone already.
+TEST(HeldLibraries, LeftForTheNextRestart) {
+    for (const wchar_t* name : {L"TVN.dll", L"TVN Bar.dll"}) {
+        EXPECT_TRUE(PendingDeletion(Installed(name))) << Narrow(name);
+    }
+    for (const wchar_t* name :
+         {L"TVN Cache.exe", L"Tolvane.chm", L"TVN Stop Server.exe", L"Uninstall.exe"}) {
+        EXPECT_FALSE(FileExists(Installed(name))) << Narrow(name);
+    }
 }
 
 TEST(Server, Runs) {

@@ -11,12 +11,60 @@
 #                                        docs/screenshots/toolbar.png (the band in the window),
 #                                        toolbar-menu.png (its menu, "&Digit grouping" open)
 #                                        and toolbar-mbytes.png (after choosing "&MBytes")
+#   bash scripts/demo.sh --properties-screenshots
+#                                        the properties program under a virtual display:
+#                                        saves docs/screenshots/properties.png (the dialog),
+#                                        properties-menu.png (its Menu button's popup) and
+#                                        about.png (the about box)
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${TOLVANE_BUILD:-$top/build}
 
 screenshots=
 window=
+if [ "${1:-}" = "--properties-screenshots" ]; then
+    if [ -z "${TOLVANE_SCREENSHOT_DISPLAY:-}" ]; then
+        bash "$top/scripts/setup-deps.sh"
+        exec env TOLVANE_SCREENSHOT_DISPLAY=1 xvfb-run -a -s "-screen 0 1024x768x24" \
+            bash "$0" --properties-screenshots
+    fi
+    source "$top/scripts/wine-env.sh"
+    open_run_prefix "$top" "$build"
+    install="$WINEPREFIX/drive_c/Program Files/Tolvane"
+    mkdir -p "$install"
+    cp "$build/properties/TVN Properties.exe" "$build/properties/Tolvane.chm" "$install/"
+    # No window manager runs under the virtual display: Wine draws the title bars itself.
+    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+    if [ -f /usr/share/wine/fonts/marlett.ttf ]; then
+        cp /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
+    fi
+    drive() { wine "$build/tests/properties/drive_properties.exe" "$@" 2> >(quiet_wine) | tr -d '\r'; }
+    # shoot NAME GEOMETRY: the screen, cropped, into docs/screenshots/NAME.png.
+    shoot() {
+        import -window root "$run/$1.png"
+        convert "$run/$1.png" -crop "$2" +repage "$top/docs/screenshots/$1.png"
+        echo "docs/screenshots/$1.png"
+    }
+    wine 'C:\Program Files\Tolvane\TVN Properties.exe' >"$run/properties.log" 2>&1 </dev/null &
+    program=$!
+    dialog=$(drive wait)
+    sleep 1  # the first paint
+    shoot properties "$dialog"
+    # The popup opens below the Menu button: the picture takes the dialog and what hangs below.
+    drive menu >/dev/null
+    sleep 0.5
+    width=$(echo "$dialog" | cut -dx -f1)
+    height=$(echo "$dialog" | cut -dx -f2 | cut -d+ -f1)
+    place=$(echo "$dialog" | cut -d+ -f2-)
+    shoot properties-menu "${width}x$((height + 60))+$place"
+    drive escape
+    about=$(drive about)
+    sleep 1
+    shoot about "$about"
+    drive close
+    wait "$program" || true
+    exit 0
+fi
 if [ "${1:-}" = "--window" ]; then
     window=1
     shift

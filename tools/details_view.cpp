@@ -3,7 +3,10 @@
 // HKCR\Folder\Shellex\ColumnHandlers, creates each in-process, initialises it with the folder,
 // enumerates its columns with GetColumnInfo until S_FALSE, lists the folder's items and asks
 // GetItemData for every item and column. The result is printed as a table (Name plus every
-// column, with its title, width and alignment), or shown in a real ListView window.
+// column, with its title, width and alignment), or shown in a real ListView window. Below the
+// table it says how long the cells took and where the folder sizes came from: the cache server
+// (which keeps the sizes of fixed drives and counts other drives afresh) or the column
+// handler's own scan when the cache is switched off.
 //
 //   details_view [--window [MILLISECONDS]] FOLDER
 //
@@ -24,9 +27,11 @@
 #include <vector>
 
 #include "band_site.h"
+#include "cache_client.h"
 #include "com_ptr.h"
 #include "gdi_scope.h"
 #include "registry.h"
+#include "settings_store.h"
 #include "unique_handle.h"
 
 namespace {
@@ -176,8 +181,35 @@ std::wstring Fit(const std::wstring& text, size_t width, bool right) {
     return right ? padding + text : text + padding;
 }
 
+// Where the folder sizes of `folder` came from, as one line for a person, given whether the
+// cache server ran before the cells were asked.
+std::wstring SizeSource(const std::wstring& folder, bool serverRanBefore) {
+    tvn::UniqueHKey settings = tvn::SettingsStore::OpenForRead();
+    const int64_t enableCache = tvn::SettingsStore::ReadInteger(
+        settings.get(), tvn::SettingsStore::kEnableCache, tvn::SettingsStore::kDefaultEnableCache);
+    if (enableCache != 1) {
+        return L"Folder sizes: counted by the column handler itself (the cache is off).";
+    }
+    if (!tvn::IsCacheServerRunning()) {
+        return L"Folder sizes: the cache server TVN Cache.exe could not be reached.";
+    }
+    std::wstring line = L"Folder sizes: from the cache server TVN Cache.exe (";
+    line += serverRanBefore ? L"already running" : L"started for this view";
+    wchar_t root[] = {folder.empty() ? L'?' : folder[0], L':', L'\\', 0};
+    if (GetDriveTypeW(root) == DRIVE_FIXED) {
+        line += L"); ";
+        line += root;
+        line += L" is a fixed drive: the server keeps its sizes and watches it for changes.";
+    } else {
+        line += L"); ";
+        line += root;
+        line += L" is not a fixed drive: the server counts its folders afresh every time.";
+    }
+    return line;
+}
+
 void PrintTable(const std::wstring& folder, const std::vector<Column>& columns,
-                const std::vector<Item>& items) {
+                const std::vector<Item>& items, const std::wstring& footer) {
     size_t nameWidth = 4;
     for (const Item& item : items) {
         nameWidth = std::max(nameWidth, item.name.size() + 1);
@@ -214,7 +246,7 @@ void PrintTable(const std::wstring& folder, const std::vector<Column>& columns,
         out += trimmed(line);
     }
     out += L"\n" + std::to_wstring(items.size()) + L" items, " + std::to_wstring(columns.size()) +
-           L" columns from handlers\n";
+           L" columns from handlers\n" + footer;
     WriteOut(out);
 }
 
@@ -444,17 +476,27 @@ int wmain(int argc, wchar_t** argv) {
         CoUninitialize();
         return 2;
     }
+    // Every cell as the view asks for it; the first ask of a folder is its first scan.
+    const bool serverRanBefore = tvn::IsCacheServerRunning();
+    LARGE_INTEGER frequency, start, end;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&start);
     std::vector<Column> columns = LoadColumns(folder);
     for (Item& item : items) {
         for (Column& column : columns) {
             item.cells.push_back(CellText(column, listed, item));
         }
     }
+    QueryPerformanceCounter(&end);
+    const long long elapsedMs = (end.QuadPart - start.QuadPart) * 1000 / frequency.QuadPart;
+    const std::wstring footer = L"Every cell asked in " + std::to_wstring(elapsedMs) +
+                                L" ms (the first ask of a folder scans it).\n" +
+                                SizeSource(folder, serverRanBefore) + L"\n";
     int result = 0;
     if (window) {
         result = ShowWindowTable(folder, listed, columns, items, closeAfterMs);
     } else {
-        PrintTable(folder, columns, items);
+        PrintTable(folder, columns, items, footer);
     }
     for (Column& column : columns) {
         column.provider->Release();

@@ -84,11 +84,25 @@ TEST(DetailsView, PrintsTheColumnsOfEveryRegisteredHandler) {
           L"small.txt", L"512", L"sub\\", L"3 items, 3 columns from handlers"}) {
         EXPECT_NE(table.find(expected), std::wstring::npos) << expected << "\n" << table;
     }
-    // The folder's size comes from the cache server.
+    EXPECT_NE(table.find(L"Every cell asked in "), std::wstring::npos) << table;
+    // The folder's size comes from the cache server, and the table says so; with the cache
+    // off the column handler counts it itself, to the same size.
     if (server) {
         EXPECT_NE(table.find(L"68 KB"), std::wstring::npos) << table;
         EXPECT_NE(table.find(L"70000"), std::wstring::npos) << table;
+        EXPECT_NE(table.find(L"Folder sizes: from the cache server TVN Cache.exe"),
+                  std::wstring::npos)
+            << table;
     }
+    SetInteger(L"EnableCache", 0);
+    ASSERT_EQ(RunToFile(Quoted(exe) + L" " + Quoted(tree.Path(L"listing")), output), 0u);
+    const std::wstring ownScan = ReadUtf8(output);
+    EXPECT_NE(ownScan.find(L"70000"), std::wstring::npos) << ownScan;
+    EXPECT_NE(
+        ownScan.find(L"Folder sizes: counted by the column handler itself (the cache is off)."),
+        std::wstring::npos)
+        << ownScan;
+    ClearSettings();
     // Size and sorting columns are right-aligned: the texts end where their titles end.
     size_t header = table.find(L"VudaZe sorting column");
     size_t row = table.find(L"1234567");

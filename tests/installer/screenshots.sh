@@ -22,7 +22,7 @@ cp "$build/tests/installer/window_probe.exe" "$WINEPREFIX/drive_c/shot/"
 head -c 4096 "$build/bar/TVN Bar.dll" >"$run/TVN Bar.dll"
 makensis -V1 -NOCD "-DPAYLOAD=$build/installer/payload.nsh" "-DTVN_BAR_DLL=$run/TVN Bar.dll" \
     "-DTVN_OUTFILE=$WINEPREFIX/drive_c/shot/damaged-setup.exe" "$top/installer/tolvane.nsi"
-version=$(sed -n 's/^#define TVN_VERSION_TEXT "\(.*\)"/\1/p' "$top/resources/version.h")
+version=$(sed -n 's/^#define TVN_VERSION_TEXT "\(.*\)"/\1/p' "$top/resources/properties/version.h")
 
 xvfb-run -a -s "-screen 0 800x600x24" bash -c '
     set -e

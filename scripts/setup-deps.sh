@@ -3,7 +3,7 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++-mingw-w64-x86-64-posix mingw-w64-tools libwine-dev
-          wine wine64 xvfb xauth googletest imagemagick clang-format-14 fp-utils-3.2.2)
+          wine wine64 xvfb xauth googletest imagemagick clang-format-14 fp-utils-3.2.2 nsis)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -13,6 +13,7 @@
 #include "band_support.h"
 #include "column_support.h"
 #include "com_core.h"
+#include "registration_entries.h"
 #include "registry.h"
 #include "tvn_bar.h"
 
@@ -23,7 +24,6 @@ namespace {
 #define APPID_TEXT L"{16C4A225-E0C0-4662-9B0E-BFD3D13B351C}"
 #define LIBID_TEXT L"{98BAB2B1-606E-4D35-9ADD-E52C8E581720}"
 #define IID_TEXT L"{D46CDD86-7E26-428F-AE7C-9D42FBC24B47}"
-constexpr wchar_t kToolbarKey[] = L"SOFTWARE\\Microsoft\\Internet Explorer\\Toolbar";
 
 bool KeyExists(HKEY root, const std::wstring& path) {
     return static_cast<bool>(OpenKey(root, path.c_str(), KEY_READ));
@@ -53,35 +53,8 @@ KeyCounts Count(HKEY root, const std::wstring& path) {
     return counts;
 }
 
-struct Expected {
-    HKEY root;
-    std::wstring key;
-    const wchar_t* name;  // nullptr: the default value
-    std::wstring data;
-};
-
-std::vector<Expected> Entries() {
-    const std::wstring clsid = L"CLSID\\" CLSID_TEXT;
-    return {
-        {HKEY_CLASSES_ROOT, L"AppID\\" APPID_TEXT, nullptr, L"TVNBar"},
-        {HKEY_CLASSES_ROOT, L"AppID\\TVN Bar.DLL", L"AppID", APPID_TEXT},
-        {HKEY_CLASSES_ROOT, L"TVNBar.TVNWinExpBar.1", nullptr, L"Tolvane Bar"},
-        {HKEY_CLASSES_ROOT, L"TVNBar.TVNWinExpBar.1\\CLSID", nullptr, CLSID_TEXT},
-        {HKEY_CLASSES_ROOT, L"TVNBar.TVNWinExpBar", nullptr, L"Tolvane Bar"},
-        {HKEY_CLASSES_ROOT, L"TVNBar.TVNWinExpBar\\CLSID", nullptr, CLSID_TEXT},
-        {HKEY_CLASSES_ROOT, L"TVNBar.TVNWinExpBar\\CurVer", nullptr, L"TVNBar.TVNWinExpBar.1"},
-        {HKEY_CLASSES_ROOT, clsid, nullptr, L"Tolvane Bar"},
-        {HKEY_CLASSES_ROOT, clsid, L"AppID", APPID_TEXT},
-        {HKEY_CLASSES_ROOT, clsid + L"\\ProgID", nullptr, L"TVNBar.TVNWinExpBar.1"},
-        {HKEY_CLASSES_ROOT, clsid + L"\\VersionIndependentProgID", nullptr, L"TVNBar.TVNWinExpBar"},
-        {HKEY_CLASSES_ROOT, clsid + L"\\InprocServer32", nullptr, kBarDll},
-        {HKEY_CLASSES_ROOT, clsid + L"\\InprocServer32", L"ThreadingModel", L"Apartment"},
-        {HKEY_CLASSES_ROOT, clsid + L"\\TypeLib", nullptr, LIBID_TEXT},
-        {HKEY_LOCAL_MACHINE, kToolbarKey, CLSID_TEXT, L"Tolvane Bar"},
-        // The proxy/stub of ITVNWinExpBar, registered with the class.
-        {HKEY_CLASSES_ROOT, L"Interface\\" IID_TEXT "\\ProxyStubClsid32", nullptr, IID_TEXT},
-        {HKEY_CLASSES_ROOT, L"CLSID\\" IID_TEXT "\\InprocServer32", nullptr, kBarDll},
-    };
+std::vector<ExpectedEntry> Entries() {
+    return BandEntries(kBarDll);
 }
 
 class BandRegistration : public testing::Test {
@@ -94,7 +67,7 @@ class BandRegistration : public testing::Test {
 
 TEST_F(BandRegistration, RegisterWritesEveryEntryAndUnregisterRemovesThem) {
     ASSERT_EQ(RunProgram(L"regsvr32 /s " + Quoted(kBarDll)), 0u);
-    for (const Expected& entry : Entries()) {
+    for (const ExpectedEntry& entry : Entries()) {
         SCOPED_TRACE(testing::Message() << entry.key << " " << (entry.name ? entry.name : L"@"));
         auto value = StringValue(entry.root, entry.key, entry.name);
         ASSERT_TRUE(value.has_value());
@@ -149,7 +122,7 @@ TEST_F(BandRegistration, RegisteringTwiceLeavesOneSet) {
     EXPECT_EQ(counts.subkeys, 5u);
     EXPECT_EQ(counts.values, 2u);
     EXPECT_EQ(Count(HKEY_CLASSES_ROOT, clsid + L"\\Programmable").values, 0u);
-    for (const Expected& entry : Entries()) {
+    for (const ExpectedEntry& entry : Entries()) {
         EXPECT_TRUE(StringValue(entry.root, entry.key, entry.name).has_value()) << entry.key;
     }
 }

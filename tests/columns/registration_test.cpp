@@ -10,6 +10,7 @@
 
 #include "column_support.h"
 #include "folder_size.h"
+#include "registration_entries.h"
 
 namespace tvn::test {
 namespace {
@@ -17,8 +18,6 @@ namespace {
 #define CLSID_TEXT L"{E35D2993-845A-41D4-B44B-33D757A8B4B3}"
 #define APPID_TEXT L"{6B0D6F57-2E1D-40A9-9090-831B7A1563BE}"
 #define IID_TEXT L"{58ECD1FF-A94F-4288-A886-F82D73BF2F05}"
-constexpr wchar_t kApproved[] =
-    L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Shell Extensions\\Approved";
 
 bool KeyExists(HKEY root, const std::wstring& path) {
     HKEY key = nullptr;
@@ -51,38 +50,8 @@ DWORD CountSubkeys(HKEY root, const std::wstring& path) {
     return subkeys;
 }
 
-struct Expected {
-    HKEY root;
-    std::wstring key;
-    const wchar_t* name;  // nullptr: the default value
-    std::wstring data;
-};
-
-std::vector<Expected> Entries() {
-    const std::wstring clsid = L"CLSID\\" CLSID_TEXT;
-    return {
-        {HKEY_CLASSES_ROOT, L"AppID\\" APPID_TEXT, nullptr, L"TVN"},
-        {HKEY_CLASSES_ROOT, L"AppID\\TVN.DLL", L"AppID", APPID_TEXT},
-        {HKEY_CLASSES_ROOT, L"TVN.FolderSize.1", nullptr, L"FolderSize Class"},
-        {HKEY_CLASSES_ROOT, L"TVN.FolderSize.1\\CLSID", nullptr, CLSID_TEXT},
-        {HKEY_CLASSES_ROOT, L"TVN.FolderSize", nullptr, L"FolderSize Class"},
-        {HKEY_CLASSES_ROOT, L"TVN.FolderSize\\CLSID", nullptr, CLSID_TEXT},
-        {HKEY_CLASSES_ROOT, L"TVN.FolderSize\\CurVer", nullptr, L"TVN.FolderSize.1"},
-        {HKEY_CLASSES_ROOT, clsid, nullptr, L"FolderSize Class"},
-        {HKEY_CLASSES_ROOT, clsid, L"AppID", APPID_TEXT},
-        {HKEY_CLASSES_ROOT, clsid + L"\\ProgID", nullptr, L"TVN.FolderSize.1"},
-        {HKEY_CLASSES_ROOT, clsid + L"\\VersionIndependentProgID", nullptr, L"TVN.FolderSize"},
-        {HKEY_CLASSES_ROOT, clsid + L"\\InprocServer32", nullptr, kDllPath},
-        {HKEY_CLASSES_ROOT, clsid + L"\\InprocServer32", L"ThreadingModel", L"Apartment"},
-        {HKEY_CLASSES_ROOT, clsid + L"\\TypeLib", nullptr,
-         L"{F52B8A72-1D8A-4A66-89DC-5DA85F1744D0}"},
-        {HKEY_CLASSES_ROOT, L"Folder\\Shellex\\ColumnHandlers\\" CLSID_TEXT, nullptr,
-         L"Tolvane column ext"},
-        {HKEY_LOCAL_MACHINE, kApproved, CLSID_TEXT, L"Tolvane column ext"},
-        // The proxy/stub of IFolderSize, registered with the class.
-        {HKEY_CLASSES_ROOT, L"Interface\\" IID_TEXT "\\ProxyStubClsid32", nullptr, IID_TEXT},
-        {HKEY_CLASSES_ROOT, L"CLSID\\" IID_TEXT "\\InprocServer32", nullptr, kDllPath},
-    };
+std::vector<ExpectedEntry> Entries() {
+    return ColumnEntries(kDllPath);
 }
 
 class ColumnRegistration : public ::testing::Test {
@@ -95,7 +64,7 @@ class ColumnRegistration : public ::testing::Test {
 
 TEST_F(ColumnRegistration, RegisterWritesEveryEntryAndUnregisterRemovesThem) {
     ASSERT_EQ(RunProgram(L"regsvr32 /s " + Quoted(kDllPath)), 0u);
-    for (const Expected& entry : Entries()) {
+    for (const ExpectedEntry& entry : Entries()) {
         SCOPED_TRACE(testing::Message() << entry.key << " " << (entry.name ? entry.name : L"@"));
         auto value = StringValue(entry.root, entry.key, entry.name);
         ASSERT_TRUE(value.has_value());
@@ -112,11 +81,11 @@ TEST_F(ColumnRegistration, RegisterWritesEveryEntryAndUnregisterRemovesThem) {
           L"TypeLib\\{F52B8A72-1D8A-4A66-89DC-5DA85F1744D0}", L"CLSID\\" IID_TEXT}) {
         EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, gone)) << gone;
     }
-    EXPECT_FALSE(StringValue(HKEY_LOCAL_MACHINE, kApproved, CLSID_TEXT).has_value());
+    EXPECT_FALSE(StringValue(HKEY_LOCAL_MACHINE, kApprovedKey, CLSID_TEXT).has_value());
     for (const wchar_t* kept : {L"CLSID", L"AppID", L"Folder\\Shellex\\ColumnHandlers"}) {
         EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, kept)) << kept;
     }
-    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kApproved));
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kApprovedKey));
     // Unregistering what is already gone succeeds.
     EXPECT_EQ(RunProgram(L"regsvr32 /s /u " + Quoted(kDllPath)), 0u);
 }
@@ -138,7 +107,7 @@ TEST_F(ColumnRegistration, RegisteringTwiceLeavesOneSet) {
     // ProgID, VersionIndependentProgID, Programmable, InprocServer32, TypeLib.
     EXPECT_EQ(CountSubkeys(HKEY_CLASSES_ROOT, clsid), 5u);
     EXPECT_EQ(CountSubkeys(HKEY_CLASSES_ROOT, handler), 0u);
-    for (const Expected& entry : Entries()) {
+    for (const ExpectedEntry& entry : Entries()) {
         EXPECT_TRUE(StringValue(entry.root, entry.key, entry.name).has_value()) << entry.key;
     }
 }

@@ -59,6 +59,9 @@ VIAddVersionKey /LANG=1033 "FileVersion" "${TVN_VERSION}"
 VIAddVersionKey /LANG=1033 "ProductVersion" "${TVN_VERSION}"
 VIAddVersionKey /LANG=1033 "LegalCopyright" "Copyright ${PUBLISHER}"
 
+; The program's own icon for setup and uninstaller.
+!define MUI_ICON "${__FILEDIR__}/../resources/properties/properties_icon.ico"
+!define MUI_UNICON "${__FILEDIR__}/../resources/properties/properties_icon.ico"
 !define MUI_ABORTWARNING
 !define MUI_COMPONENTSPAGE_NODESC
 !insertmacro MUI_PAGE_COMPONENTS
@@ -67,7 +70,7 @@ VIAddVersionKey /LANG=1033 "LegalCopyright" "Copyright ${PUBLISHER}"
 !insertmacro MUI_PAGE_FINISH
 
 !insertmacro MUI_UNPAGE_CONFIRM
-!define MUI_COMPONENTSPAGE_TEXT_TOP "Your settings (units, colours, columns) are kept unless you tick the box below."
+!define MUI_COMPONENTSPAGE_TEXT_TOP "Your settings (size unit, column titles, bar style and the rest) are kept unless you tick the box below."
 !insertmacro MUI_UNPAGE_COMPONENTS
 !insertmacro MUI_UNPAGE_INSTFILES
 

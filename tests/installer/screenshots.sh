@@ -29,6 +29,10 @@ xvfb-run -a -s "-screen 0 800x600x24" bash -c '
     version=$1 shots=$2
     cd "$WINEPREFIX/drive_c"
     wine reg add "HKCU\\Software\\Wine\\X11 Driver" /v Managed /d N /f >/dev/null 2>&1
+    # The symbol font of the title-bar buttons Wine draws.
+    if [ -f /usr/share/wine/fonts/marlett.ttf ]; then
+        cp /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
+    fi
     wineserver -w
     wine wineboot >/dev/null 2>&1 </dev/null
     ready="$WINEPREFIX/drive_c/shot/ready.txt"

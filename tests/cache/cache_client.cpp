@@ -1,5 +1,5 @@
 // A separate COM client of the cache server for the end-to-end tests:
-//   tvn_cache_client size PATH   prints "<hresult hex> <bytes> <microseconds of the call>"
+//   tvn_cache_client size PATH   prints "calling <hresult hex> <bytes> <microseconds of the call>"
 //   tvn_cache_client release     calls ReleaseServer and prints its result
 //   tvn_cache_client ask PATH BYTES MS   asks for PATH again and again for MS milliseconds;
 //                                        prints "<calls> <failed calls> <wrong answers>"
@@ -30,6 +30,8 @@ int wmain(int argc, wchar_t** argv) {
         if (wcscmp(argv[1], L"size") == 0 && argc >= 3) {
             BSTR path = SysAllocString(argv[2]);
             unsigned __int64 bytes = 0;
+            std::printf("calling ");  // seen by a test waiting for the call to begin
+            std::fflush(stdout);
             LARGE_INTEGER start, end, frequency;
             QueryPerformanceFrequency(&frequency);
             QueryPerformanceCounter(&start);

@@ -261,7 +261,7 @@ TEST_F(ComClient, EveryClientSharesOneCacheThatFollowsChanges) {
     unsigned long long bytes = 0;
     long long micros = 0;
     if (FILE* file = _wfopen(out, L"r")) {
-        EXPECT_EQ(fscanf(file, "%lx %llu %lld", &hr, &bytes, &micros), 3);
+        EXPECT_EQ(fscanf(file, "calling %lx %llu %lld", &hr, &bytes, &micros), 3);
         fclose(file);
     }
     DeleteFileW(out);

@@ -42,7 +42,18 @@ HANDLE StartProgram(const std::wstring& commandLine, const std::wstring& output,
 }
 
 DWORD RunProgram(const std::wstring& commandLine, DWORD timeoutMs, const std::wstring& output) {
-    HANDLE process = StartProgram(commandLine, output);
+    // The default output file is made unique per program run, so that no process still
+    // holding an earlier one can keep the next from starting.
+    static LONG serial = 0;
+    const bool own = output.empty();
+    const std::wstring file = own ? L"C:\\tvn-program-" + std::to_wstring(GetCurrentProcessId()) +
+                                        L"-" + std::to_wstring(InterlockedIncrement(&serial)) +
+                                        L".txt"
+                                  : output;
+    HANDLE process = StartProgram(commandLine, file);
+    if (process == nullptr && own) {
+        DeleteFileW(file.c_str());
+    }
     if (process == nullptr) {
         return kNotStarted;
     }
@@ -51,6 +62,9 @@ DWORD RunProgram(const std::wstring& commandLine, DWORD timeoutMs, const std::ws
         GetExitCodeProcess(process, &code);
     }
     CloseHandle(process);
+    if (own) {
+        DeleteFileW(file.c_str());
+    }
     return code;
 }
 

@@ -25,9 +25,10 @@ HANDLE StartProgram(const std::wstring& commandLine,
                     const std::wstring& output = L"C:\\tvn-program-output.txt",
                     const wchar_t* directory = L"C:\\");
 // Runs a command line as StartProgram does and returns its exit code, kTimedOut when it did
-// not end within `timeoutMs`, kNotStarted when it could not be started.
+// not end within `timeoutMs`, kNotStarted when it could not be started. Without `output` the
+// program writes to a file of its own, deleted afterwards.
 DWORD RunProgram(const std::wstring& commandLine, DWORD timeoutMs = 60000,
-                 const std::wstring& output = L"C:\\tvn-program-output.txt");
+                 const std::wstring& output = L"");
 // The whole content of a file read as bytes (ASCII output of a helper program).
 std::string ReadFileText(const std::wstring& path);
 

@@ -1,5 +1,7 @@
 #include "folder_size_cache.h"
 
+#include <oleauto.h>
+
 #include <atomic>
 #include <cwchar>
 #include <new>
@@ -129,6 +131,11 @@ STDMETHODIMP FolderSizeCache::GetFolderSize(BSTR bstrFolder, unsigned __int64* p
     }
     *puSizeInBytes = 0;
     if (bstrFolder == nullptr || bstrFolder[0] == 0) {
+        return E_INVALIDARG;
+    }
+    // A string that goes on after a zero is not the path it would be read as: answering for
+    // the part before the zero would report another folder's size as this one's.
+    if (wcslen(bstrFolder) != SysStringLen(bstrFolder)) {
         return E_INVALIDARG;
     }
     uint64_t bytes = 0;

@@ -31,14 +31,29 @@ make_template() {
     touch "$dir/.tolvane-template"
 }
 
-# cut_links_out_of DIR: replaces every link below DIR/drive_c that leads to an absolute path
-# (outside the prefix, such as AppData\Roaming\Microsoft\Windows\Templates -> $HOME) with an
-# empty folder, so that no scan of c: walks the machine's own files.
+# cut_links_out_of DIR: walks the whole prefix DIR for links that resolve outside it (absolute
+# ones such as AppData\Roaming\Microsoft\Windows\Templates -> $HOME, and relative ones that
+# climb out), so that no scan of c: walks the machine's own files. A link to a folder becomes
+# an empty folder; a drive link in dosdevices, or a link to anything else, goes. Serial and
+# parallel port links to devices (com1 -> /dev/ttyS0) stay: they lead to no files. Drive
+# letters for fixtures are added after this, by make_run_prefix.
 cut_links_out_of() {
-    local link
-    find "$1/drive_c" -type l -lname '/*' -print0 | while IFS= read -r -d '' link; do
-        rm -f "$link"
-        mkdir -p "$link"
+    local dir link target
+    dir=$(realpath "$1")
+    find "$dir" -type l -print0 | while IFS= read -r -d '' link; do
+        target=$(realpath -m "$link")
+        case "$target" in
+            "$dir" | "$dir"/*) continue ;;
+        esac
+        if [ -c "$target" ] || [ -b "$target" ]; then
+            continue
+        fi
+        if [ -d "$link" ] && [ "$(dirname "$link")" != "$dir/dosdevices" ]; then
+            rm -f "$link"
+            mkdir -p "$link"
+        else
+            rm -f "$link"
+        fi
     done
 }
 

@@ -13,119 +13,29 @@
 
 #include "cache_client.h"
 #include "server_setup.h"
+#include "programs.h"
+#include "server_harness.h"
+#include "settled_cache.h"
 #include "test_tree.h"
 #include "tvn_cache.h"
 
 namespace tvn {
 namespace {
 
+using test::Answer;
+using test::FolderLock;
+using test::InstallServer;
+using test::kClientPath;
+using test::kServerPath;
+using test::Narrow;
+using test::OpenServerProcess;
+using test::Quoted;
+using test::RunProgram;
+using test::ServerRunning;
 using test::TestTree;
 
-constexpr wchar_t kInstallDir[] = L"C:\\Program Files\\Tolvane";
-constexpr wchar_t kServerPath[] = L"C:\\Program Files\\Tolvane\\TVN Cache.exe";
-constexpr wchar_t kClientPath[] = L"C:\\Program Files\\Tolvane\\tvn_cache_client.exe";
 constexpr wchar_t kClsidKey[] = L"CLSID\\{D6636C89-54F2-4CDB-9167-FF4B71150B25}";
 constexpr wchar_t kInterfaceKey[] = L"Interface\\{EF840B08-4F29-4DAA-9E3A-DB7D04083FCD}";
-
-// Starts a program with its standard handles on a file of its own. A server must never inherit
-// the test's output: the harness reads it through a pipe until every writer has gone (and
-// Wine hands a NUL handle's process the parent's Unix descriptors).
-HANDLE Start(const std::wstring& commandLine,
-             const wchar_t* output = L"C:\\tvn-server-output.txt") {
-    SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
-    HANDLE nul = CreateFileW(output, GENERIC_READ | GENERIC_WRITE,
-                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inherit,
-                             CREATE_ALWAYS, 0, nullptr);
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = startup.hStdOutput = startup.hStdError = nul;
-    PROCESS_INFORMATION process{};
-    std::wstring line = commandLine;
-    BOOL started = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, L"C:\\",
-                                  &startup, &process);
-    CloseHandle(nul);
-    if (!started) {
-        return nullptr;
-    }
-    CloseHandle(process.hThread);
-    return process.hProcess;
-}
-
-// Runs a program and returns its exit code (or 0xDEAD when it did not end in time).
-DWORD RunProgram(const std::wstring& commandLine, DWORD timeoutMs = 60000,
-                 const wchar_t* output = L"C:\\tvn-program-output.txt") {
-    PROCESS_INFORMATION process{};
-    process.hProcess = Start(commandLine, output);
-    if (process.hProcess == nullptr) {
-        return 0xBAD;
-    }
-    DWORD code = 0xDEAD;
-    if (WaitForSingleObject(process.hProcess, timeoutMs) == WAIT_OBJECT_0) {
-        GetExitCodeProcess(process.hProcess, &code);
-    }
-    CloseHandle(process.hProcess);
-    return code;
-}
-
-std::string Narrow(const std::wstring& text) {
-    std::string out;
-    for (wchar_t c : text) {
-        out += char(c);
-    }
-    return out;
-}
-
-std::wstring Quoted(const std::wstring& path) {
-    return L"\"" + path + L"\"";
-}
-
-// A file of the build tree, as Wine reaches a Unix path without a drive letter.
-std::wstring BuiltFile(const wchar_t* relative) {
-    std::wstring path = L"\\\\?\\unix";
-    for (const char* c = TVN_BUILD_ROOT; *c; ++c) {
-        path += *c == '/' ? L'\\' : wchar_t(*c);
-    }
-    return path + L"\\" + relative;
-}
-
-// The server installed where a setup would put it, fresh from the build.
-void Install() {
-    test::CreateFolders(kInstallDir);
-    std::wstring built = BuiltFile(L"cache\\TVN Cache.exe");
-    ASSERT_TRUE(CopyFileW(built.c_str(), kServerPath, FALSE) ||
-                GetLastError() == ERROR_SHARING_VIOLATION)
-        << "copy of " << Narrow(built) << " failed " << GetLastError();
-    ASSERT_TRUE(
-        CopyFileW(BuiltFile(L"tests\\cache\\tvn_cache_client.exe").c_str(), kClientPath, FALSE) ||
-        GetLastError() == ERROR_SHARING_VIOLATION);
-}
-
-bool ServerRunning() {
-    HANDLE mutex = OpenMutexW(SYNCHRONIZE, FALSE, tvn::kCacheServerMutexName);
-    if (mutex == nullptr) {
-        return false;
-    }
-    CloseHandle(mutex);
-    return true;
-}
-
-// The running server process, opened for waiting; null when there is none.
-HANDLE OpenServerProcess() {
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    PROCESSENTRY32W entry{};
-    entry.dwSize = sizeof(entry);
-    HANDLE found = nullptr;
-    for (BOOL more = Process32FirstW(snapshot, &entry); more && !found;
-         more = Process32NextW(snapshot, &entry)) {
-        if (_wcsicmp(entry.szExeFile, L"TVN Cache.exe") == 0) {
-            found =
-                OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, entry.th32ProcessID);
-        }
-    }
-    CloseHandle(snapshot);
-    return found;
-}
 
 std::wstring ReadString(const std::wstring& key, const wchar_t* name) {
     wchar_t data[1024];
@@ -139,12 +49,7 @@ std::wstring ReadString(const std::wstring& key, const wchar_t* name) {
 }
 
 bool KeyExists(const std::wstring& key) {
-    HKEY handle = nullptr;
-    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS) {
-        return false;
-    }
-    RegCloseKey(handle);
-    return true;
+    return test::KeyExists(HKEY_CLASSES_ROOT, key);
 }
 
 class ComClient : public ::testing::Test {
@@ -159,103 +64,20 @@ class ComClient : public ::testing::Test {
         CoUninitialize();
     }
 
-    // The server as COM would start it, but with its output away from the harness's pipe.
-    void EnsureServer() {
-        if (ServerRunning()) {
-            return;
-        }
-        HANDLE process = Start(Quoted(kServerPath) + L" -Embedding");
-        ASSERT_NE(process, nullptr);
-        CloseHandle(process);
-        for (int i = 0; i < 200 && !ServerRunning(); ++i) {
-            Sleep(25);
-        }
-        Sleep(300);  // the class object is registered right after the mutex is taken
-    }
-
-    IFolderSizeCache* Connect() {
-        EnsureServer();
-        IFolderSizeCache* cache = nullptr;
-        HRESULT hr = CoCreateInstance(CLSID_FolderSizeCache, nullptr, CLSCTX_LOCAL_SERVER,
-                                      IID_IFolderSizeCache, reinterpret_cast<void**>(&cache));
-        EXPECT_EQ(hr, S_OK);
-        return cache;
-    }
-
-    // Registers the server unless one runs (a running one was registered to be started).
-    void EnsureRegistered() {
-        if (!ServerRunning()) {
-            Install();
-            ASSERT_EQ(RunProgram(Quoted(kServerPath) + L" /RegServer"), 0u);
-        }
-    }
-
-    // Ends a running server: gives up its own reference and waits for the process to go.
-    void StopServer() {
-        HANDLE process = OpenServerProcess();
-        if (process == nullptr) {
-            return;
-        }
-        IFolderSizeCache* cache = nullptr;
-        CoCreateInstance(CLSID_FolderSizeCache, nullptr, CLSCTX_LOCAL_SERVER, IID_IFolderSizeCache,
-                         reinterpret_cast<void**>(&cache));
-        if (cache != nullptr) {
-            cache->ReleaseServer();  // E_UNEXPECTED when a case gave it up already
-            cache->Release();
-        }
-        EXPECT_EQ(WaitForSingleObject(process, 60000), WAIT_OBJECT_0);
-        CloseHandle(process);
-    }
-
-    struct Answer {
-        HRESULT hr;
-        unsigned __int64 bytes;
-        double ms;
-    };
+    IFolderSizeCache* Connect() { return test::ConnectServer(); }
+    void EnsureRegistered() { test::EnsureServerRegistered(); }
+    void StopServer() { test::StopServer(); }
     Answer Size(IFolderSizeCache* cache, const std::wstring& path) {
-        BSTR text = SysAllocString(path.c_str());
-        Answer a{E_UNEXPECTED, 12345, 0};
-        LARGE_INTEGER start, end, frequency;
-        QueryPerformanceFrequency(&frequency);
-        QueryPerformanceCounter(&start);
-        a.hr = cache->GetFolderSize(text, &a.bytes);
-        QueryPerformanceCounter(&end);
-        a.ms = double(end.QuadPart - start.QuadPart) * 1000.0 / double(frequency.QuadPart);
-        SysFreeString(text);
-        return a;
-    }
-    // Asks until the answer is `bytes` (changes reach the table through the watcher's threads);
-    // false when it still differs after 10 s.
-    bool SizeBecomes(IFolderSizeCache* cache, const std::wstring& path, uint64_t bytes) {
-        for (DWORD start = GetTickCount(); GetTickCount() - start < 10000; Sleep(5)) {
-            Answer a = Size(cache, path);
-            if (a.hr == S_OK && a.bytes == bytes) {
-                return true;
-            }
-        }
-        return false;
-    }
-};
-
-// Holds a folder open without sharing. Any listing of it fails with a sharing violation while
-// no change notice is raised, so an answer that still succeeds was given from the table.
-class FolderLock {
-  public:
-    explicit FolderLock(const std::wstring& folder)
-        : handle_(CreateFileW(folder.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                              FILE_FLAG_BACKUP_SEMANTICS, nullptr)) {
-        EXPECT_NE(handle_, INVALID_HANDLE_VALUE) << "cannot hold the folder";
-    }
-    ~FolderLock() { Unlock(); }
-    void Unlock() {
-        if (handle_ != INVALID_HANDLE_VALUE) {
-            CloseHandle(handle_);
-            handle_ = INVALID_HANDLE_VALUE;
-        }
+        return test::AskSize(cache, path);
     }
 
-  private:
-    HANDLE handle_;
+    // Waits until `path` is answered from memory with `bytes`: every notice of the changes
+    // made so far has reached the table.
+    void Settle(IFolderSizeCache* cache, const std::wstring& path, uint64_t bytes) {
+        test::SettleResult settled =
+            test::WaitUntilAnsweredFromMemory(test::Asker(cache), path, bytes);
+        ASSERT_TRUE(settled.settled) << test::Describe(settled);
+    }
 };
 
 // A tree of many folders: a scan lists each one, an answer from memory lists none.
@@ -272,7 +94,7 @@ void MakeWideTree(TestTree& tree, uint64_t* total) {
 
 TEST_F(ComClient, RegistrationWritesAndRemovesExactlyItsEntries) {
     StopServer();
-    Install();
+    InstallServer();
     ASSERT_EQ(RunProgram(Quoted(kServerPath) + L" /UnregServer"), 0u);
     ASSERT_EQ(RunProgram(Quoted(kServerPath) + L" -regserver"), 0u);
 
@@ -408,7 +230,7 @@ TEST_F(ComClient, AnswersByDriveTypeAndLateBindingAgrees) {
 
 TEST_F(ComClient, EveryClientSharesOneCacheThatFollowsChanges) {
     EnsureRegistered();
-    Install();  // the client program too
+    InstallServer();  // the client program too
     IFolderSizeCache* first = Connect();
     IFolderSizeCache* second = Connect();
     ASSERT_TRUE(first && second);
@@ -426,17 +248,20 @@ TEST_F(ComClient, EveryClientSharesOneCacheThatFollowsChanges) {
     Answer scan = Size(first, tree.Root());
     ASSERT_EQ(scan.hr, S_OK);
     EXPECT_EQ(scan.bytes, total);
+    // Making the tree gave a stream of notices that may still mark it after the scan.
+    Settle(first, tree.Root(), total);
 
     // Another process asks for the same folder while it cannot be listed: answered from the
     // table.
     FolderLock lock(tree.Root());
+    ASSERT_TRUE(lock.Holds());
     const wchar_t* out = L"C:\\client-out.txt";
     EXPECT_EQ(RunProgram(Quoted(kClientPath) + L" size " + Quoted(tree.Root()), 60000, out), 0u);
     unsigned long hr = 1;
     unsigned long long bytes = 0;
     long long micros = 0;
     if (FILE* file = _wfopen(out, L"r")) {
-        EXPECT_EQ(fscanf(file, "%lx %llu %lld", &hr, &bytes, &micros), 3);
+        EXPECT_EQ(fscanf(file, "calling %lx %llu %lld", &hr, &bytes, &micros), 3);
         fclose(file);
     }
     DeleteFileW(out);
@@ -447,26 +272,15 @@ TEST_F(ComClient, EveryClientSharesOneCacheThatFollowsChanges) {
 
     // A change made inside Wine reaches the cache through the watcher.
     tree.File(L"f7\\g1\\new.bin", 5000);
-    EXPECT_TRUE(SizeBecomes(second, tree.Root(), total + 5000));
-
-    // The change comes in several batches (ADDED, then MODIFIED): the first right answer need
-    // not be the last recount. Settled means answered from memory while the folder is held;
-    // between tries the folder is free, so that a late mark can be recounted.
-    Answer memory;
-    for (DWORD start = GetTickCount(); GetTickCount() - start < 10000; Sleep(20)) {
-        Size(first, tree.Root());  // a recount of what the last batch marked, if any
-        FolderLock held(tree.Root());
-        memory = Size(first, tree.Root());
-        if (memory.hr == S_OK && memory.bytes == total + 5000) {
-            break;
-        }
-    }
-    EXPECT_EQ(memory.hr, S_OK);
-    EXPECT_EQ(memory.bytes, total + 5000);
+    Settle(second, tree.Root(), total + 5000);
 
     // After a reset the next answer lists again (and fails while the folder is held), and
     // change marks keep working.
     FolderLock again(tree.Root());
+    ASSERT_TRUE(again.Holds());
+    Answer memory = Size(first, tree.Root());
+    EXPECT_EQ(memory.hr, S_OK);
+    EXPECT_EQ(memory.bytes, total + 5000);
     EXPECT_EQ(first->ResetCache(), S_OK);
     EXPECT_EQ(Size(second, tree.Root()).hr, E_FAIL) << "answered without listing after reset";
     again.Unlock();
@@ -474,7 +288,7 @@ TEST_F(ComClient, EveryClientSharesOneCacheThatFollowsChanges) {
     EXPECT_EQ(rescan.hr, S_OK);
     EXPECT_EQ(rescan.bytes, total + 5000);
     tree.Remove(L"f7\\g1\\new.bin");
-    EXPECT_TRUE(SizeBecomes(first, tree.Root(), total));
+    Settle(first, tree.Root(), total);
     first->Release();
     second->Release();
 }
@@ -492,7 +306,7 @@ TEST_F(ComClient, SecondStartEndsAtOnceAndRegistersNothing) {
     EXPECT_EQ(RunProgram(Quoted(kServerPath) + L" /RegServerX", 20000), 0u);
     cache->Release();
     StopServer();
-    Install();
+    InstallServer();
     ASSERT_EQ(RunProgram(Quoted(kServerPath) + L" /RegServer"), 0u);
     EXPECT_TRUE(KeyExists(progId));
 }
@@ -575,7 +389,8 @@ TEST_F(ComClient, CacheAllScansEveryFixedDriveAtStart) {
                 GetTickCount() - start);
     // The start-up scan cached the tree: the first request is answered although the folder
     // cannot be listed; after a reset it must be listed again.
-    FolderLock lock(tree.Root());
+    FolderLock lock(tree.Root(), GetTickCount64() + 30000);
+    ASSERT_TRUE(lock.Holds());
     Answer cached = Size(cache, tree.Root());
     EXPECT_EQ(cached.hr, S_OK);
     EXPECT_EQ(cached.bytes, total);
@@ -624,10 +439,12 @@ TEST_F(ComClient, ResetReachesOnlyARunningServer) {
     ComPtr<IFolderSizeCache> viaUnknown;
     EXPECT_EQ(ConnectCacheServer(viaUnknown, IID_IUnknown), S_OK);
     EXPECT_TRUE(viaUnknown);
+    Settle(cache, tree.Root(), 40);
     {
         // Answered from memory while the folder cannot be listed; after the reset it must be
         // listed again, which fails while it is held.
         FolderLock lock(tree.Root());
+        ASSERT_TRUE(lock.Holds());
         EXPECT_EQ(Size(cache, tree.Root()).hr, S_OK);
         EXPECT_EQ(ResetRunningCacheServer(), S_OK);
         EXPECT_EQ(Size(cache, tree.Root()).hr, E_FAIL);

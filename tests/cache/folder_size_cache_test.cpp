@@ -48,6 +48,12 @@ TEST(FolderSizeCacheObject, BadArgumentsGiveErrorsAndZero) {
     EXPECT_EQ(bytes, 0u);
     BSTR path = SysAllocString(L"m:\\");
     EXPECT_EQ(o.cache->GetFolderSize(path, nullptr), E_POINTER);
+    // A string that goes on after a zero would otherwise be answered for its first part.
+    BSTR cut = SysAllocStringLen(L"m:\\\0x", 5);
+    bytes = 77;
+    EXPECT_EQ(o.cache->GetFolderSize(cut, &bytes), E_INVALIDARG);
+    EXPECT_EQ(bytes, 0u);
+    SysFreeString(cut);
     SysFreeString(empty);
     SysFreeString(path);
     EXPECT_EQ(tvn::FolderTreeCacheProbe(o.cache->Cache()).RecordCount(), 0u);

@@ -8,50 +8,6 @@
 
 namespace tvn::test {
 
-std::wstring TestProgramDir() {
-    wchar_t path[MAX_PATH * 2];
-    GetModuleFileNameW(nullptr, path, MAX_PATH * 2);
-    std::wstring dir = path;
-    // A program started from a folder no drive maps is named "unix\..." by Wine; the
-    // file functions reach it as "\\?\unix\...".
-    if (dir.rfind(L"unix\\", 0) == 0) {
-        dir = L"\\\\?\\" + dir;
-    }
-    return dir.substr(0, dir.rfind(L'\\'));
-}
-
-std::wstring Quoted(const std::wstring& path) {
-    return L"\"" + path + L"\"";
-}
-
-DWORD RunProgram(const std::wstring& commandLine, DWORD timeoutMs) {
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process{};
-    std::wstring line = commandLine;
-    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &process)) {
-        return 0xBAD;
-    }
-    DWORD code = 0xDEAD;
-    if (WaitForSingleObject(process.hProcess, timeoutMs) == WAIT_OBJECT_0) {
-        GetExitCodeProcess(process.hProcess, &code);
-    }
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    return code;
-}
-
-// The build tree's top: two folders above this program's (which may be a \\?\unix\ path,
-// where ".." would not be resolved).
-std::wstring BuildTop() {
-    std::wstring dir = TestProgramDir();
-    for (int up = 0; up < 2; ++up) {
-        dir = dir.substr(0, dir.rfind(L'\\'));
-    }
-    return dir;
-}
-
 static std::wstring BuiltServer() {
     return BuildTop() + L"\\cache\\TVN Cache.exe";
 }

@@ -8,20 +8,14 @@
 #include <cstdint>
 #include <string>
 
+#include "programs.h"  // RunProgram, Quoted, BuildTop
+
 namespace tvn::test {
 
 inline constexpr wchar_t kInstallDir[] = L"C:\\Program Files\\Tolvane";
 inline constexpr wchar_t kDllPath[] = L"C:\\Program Files\\Tolvane\\TVN.dll";
 inline constexpr wchar_t kServerPath[] = L"C:\\Program Files\\Tolvane\\TVN Cache.exe";
 inline constexpr wchar_t kSettingsKey[] = L"SOFTWARE\\Quorlen\\Tolvane\\Settings";
-
-// Folder of the running test program (the build tree's tests\columns).
-std::wstring TestProgramDir();
-// Top of the build tree (two folders above the test program).
-std::wstring BuildTop();
-std::wstring Quoted(const std::wstring& path);
-// Runs a command line and returns its exit code (0xDEAD on time-out, 0xBAD if not started).
-DWORD RunProgram(const std::wstring& commandLine, DWORD timeoutMs = 60000);
 
 // Copies TVN.dll (and the cache server, when it was built) from the build tree into
 // kInstallDir. Returns false when TVN.dll could not be copied.

@@ -6,6 +6,7 @@
 #include <oleauto.h>
 #include <shlobj.h>
 
+#include <algorithm>
 #include <optional>
 #include <vector>
 
@@ -21,10 +22,8 @@ namespace {
 
 constexpr wchar_t kBullet = L'\x2022';
 
-std::wstring Bar(uint64_t size, uint64_t parent, int64_t style = 0, wchar_t symbol = kBullet) {
-    wchar_t text[kCellTextChars] = {};
-    FormatBarText(size, parent, style, symbol, text, kCellTextChars);
-    return text;
+std::wstring Bullets(size_t count, wchar_t symbol = kBullet) {
+    return std::wstring(count, symbol);
 }
 
 class ColumnProvider : public ::testing::Test {
@@ -152,8 +151,8 @@ TEST_F(ColumnProvider, DefaultSettingsWithTheCacheServer) {
     const std::wstring folder = tree.Path(L"data");
     EXPECT_EQ(Ask(SizeColumn, folder, true).text, Padded(L"1 206 KB"));
     EXPECT_EQ(Ask(SortColumn, folder, true).text, Padded(L"1234567"));
-    EXPECT_EQ(Ask(BarColumn, folder, true).text, Bar(1234567, 2000000));
-    EXPECT_EQ(Ask(BarColumn, tree.Path(L"other.bin"), false).text, Bar(765433, 2000000));
+    EXPECT_EQ(Ask(BarColumn, folder, true).text, Bullets(30) + L" 61.73 %");
+    EXPECT_EQ(Ask(BarColumn, tree.Path(L"other.bin"), false).text, Bullets(19) + L" 38.27 %");
 }
 
 TEST_F(ColumnProvider, FolderCellsScanWhenTheCacheIsOff) {
@@ -173,7 +172,7 @@ TEST_F(ColumnProvider, FolderCellsScanWhenTheCacheIsOff) {
                 : SetInteger(SettingsStore::kEnableCache, c.enableCache);
         EXPECT_EQ(Ask(SortColumn, tree.Path(L"data"), true).text, Padded(L"1235567"));
         EXPECT_EQ(Ask(SizeColumn, tree.Path(L"empty"), true).text, Padded(L"0 KB"));
-        EXPECT_EQ(Ask(BarColumn, tree.Path(L"data"), true).text, Bar(1235567, 1235567));
+        EXPECT_EQ(Ask(BarColumn, tree.Path(L"data"), true).text, Bullets(50) + L" 100.00 %");
         // An item of a folder whose files are all empty: an empty bar text, still a value.
         Cell bar = Ask(BarColumn, tree.Path(L"zero\\z1.bin"), false);
         EXPECT_EQ(bar.hr, S_OK);
@@ -216,14 +215,23 @@ TEST_F(ColumnProvider, BarStyleAndSettingsReadPerCell) {
     tree.File(L"b.bin", 3000);
     const std::wstring file = tree.Path(L"a.bin");
     SetInteger(SettingsStore::kEnableCache, 0);
-    for (int64_t style : {0, 1, 2, 5}) {
-        SCOPED_TRACE(testing::Message() << "PB_Style " << style);
-        SetInteger(SettingsStore::kPB_Style, style);
-        EXPECT_EQ(Ask(BarColumn, file, false).text, Bar(1000, 4000, style));
+    const struct {
+        int64_t style;
+        std::wstring text;  // 1000 of 4000 bytes: 12.5 of 50 symbols
+    } styles[] = {
+        {0, Bullets(12) + L" 25.00 %"},
+        {1, L" 25.00 %"},
+        {2, Bullets(12)},
+        {5, Bullets(12) + L" 25.00 %"},  // a style no release offers shows both
+    };
+    for (const auto& c : styles) {
+        SCOPED_TRACE(testing::Message() << "PB_Style " << c.style);
+        SetInteger(SettingsStore::kPB_Style, c.style);
+        EXPECT_EQ(Ask(BarColumn, file, false).text, c.text);
     }
     SetCharacter(SettingsStore::kPB_Symbol, L'#');
     SetInteger(SettingsStore::kPB_Style, 0);
-    EXPECT_EQ(Ask(BarColumn, file, false).text, Bar(1000, 4000, 0, L'#'));
+    EXPECT_EQ(Ask(BarColumn, file, false).text, L"############ 25.00 %");
 
     // Unit, decimals and grouping apply from the next cell on; a deleted value keeps the
     // last one read.
@@ -257,13 +265,26 @@ TEST_F(ColumnProvider, ItemInADriveRootAsksForTheDrive) {
         SetEndOfFile(handle);
         CloseHandle(handle);
 
+        // The drive holds this item and the tree only: 3000 of 8000 bytes.
+        std::vector<std::wstring> names;
+        WIN32_FIND_DATAW data;
+        HANDLE find = FindFirstFileW((std::wstring(kSecondFixedDrive) + L"\\*").c_str(), &data);
+        ASSERT_NE(find, INVALID_HANDLE_VALUE);
+        do {
+            if (data.cFileName[0] != L'.') {
+                names.push_back(Lower(data.cFileName));
+            }
+        } while (FindNextFileW(find, &data));
+        FindClose(find);
+        std::sort(names.begin(), names.end());
+        ASSERT_EQ(names,
+                  (std::vector<std::wstring>{Lower(tree.Root().substr(3)), L"tvn-root-item.bin"}));
+        const std::wstring expected = Bullets(18) + L" 37.50 %";
         SetInteger(SettingsStore::kEnableCache, 0);
-        uint64_t drive = ScanFolderSize(kSecondFixedDrive);
-        ASSERT_GE(drive, 8000u);
-        EXPECT_EQ(Ask(BarColumn, file, false).text, Bar(3000, drive));
+        EXPECT_EQ(Ask(BarColumn, file, false).text, expected);
         if (CacheServerBuilt()) {
             SetInteger(SettingsStore::kEnableCache, 1);
-            EXPECT_EQ(Ask(BarColumn, file, false).text, Bar(3000, drive));
+            EXPECT_EQ(Ask(BarColumn, file, false).text, expected);
         }
     }
     DeleteFileW(file.c_str());

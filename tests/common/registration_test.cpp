@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "programs.h"
 #include "registration.h"
 #include "unique_handle.h"
 
@@ -60,26 +61,13 @@ const std::vector<std::wstring> kWritten = {
     L"Test.Class.1|=Test Class",
 };
 
-class ScratchRoot {
+// A scratch key to register tables below, with a snapshot of everything in it.
+class ScratchRoot : public tvn::test::ScratchKey {
   public:
-    ScratchRoot() {
-        const auto* info = testing::UnitTest::GetInstance()->current_test_info();
-        std::string name = info->name();
-        path_ = L"Software\\TolvaneTest\\Registration-" + std::wstring(name.begin(), name.end());
-        RegDeleteTreeW(HKEY_CURRENT_USER, path_.c_str());
-        EXPECT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, path_.c_str(), 0, nullptr, 0,
-                                                 KEY_ALL_ACCESS, nullptr, key_.put(), nullptr));
-    }
-    ~ScratchRoot() {
-        key_.reset();
-        RegDeleteTreeW(HKEY_CURRENT_USER, path_.c_str());
-    }
-    HKEY get() const { return key_.get(); }
-
     void Put(const std::wstring& key, const wchar_t* name, const std::wstring& data) const {
         tvn::UniqueHKey handle;
-        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(key_.get(), key.c_str(), 0, nullptr, 0,
-                                                 KEY_ALL_ACCESS, nullptr, handle.put(), nullptr));
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(get(), key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                                                 nullptr, handle.put(), nullptr));
         ASSERT_EQ(ERROR_SUCCESS,
                   RegSetValueExW(handle.get(), name, 0, REG_SZ,
                                  reinterpret_cast<const BYTE*>(data.c_str()),
@@ -89,7 +77,7 @@ class ScratchRoot {
     // Every key below the root as "path" and every value as "path|name=data", sorted.
     std::vector<std::wstring> Snapshot() const {
         std::vector<std::wstring> lines;
-        Walk(key_.get(), L"", lines);
+        Walk(get(), L"", lines);
         std::sort(lines.begin(), lines.end());
         return lines;
     }
@@ -123,9 +111,6 @@ class ScratchRoot {
             }
         }
     }
-
-    std::wstring path_;
-    tvn::UniqueHKey key_;
 };
 
 }  // namespace

@@ -8,48 +8,30 @@
 #include <string>
 #include <vector>
 
+#include "programs.h"
 #include "settings_store.h"
 
 namespace ss = tvn::SettingsStore;
 
 namespace {
 
-// A key of its own below HKCU\Software\TolvaneTest, deleted with everything in it at the end.
-class ScratchKey {
+// A scratch key with raw access to its values.
+class ScratchKey : public tvn::test::ScratchKey {
   public:
-    explicit ScratchKey(const std::wstring& name) : path_(L"Software\\TolvaneTest\\" + name) {
-        RegDeleteTreeW(HKEY_CURRENT_USER, path_.c_str());
-        EXPECT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, path_.c_str(), 0, nullptr, 0,
-                                                 KEY_ALL_ACCESS, nullptr, key_.put(), nullptr));
-    }
-    ~ScratchKey() {
-        key_.reset();
-        RegDeleteTreeW(HKEY_CURRENT_USER, path_.c_str());
-    }
-    HKEY get() const { return key_.get(); }
+    using tvn::test::ScratchKey::ScratchKey;
 
     void Put(const wchar_t* name, DWORD type, const void* data, DWORD size) const {
         ASSERT_EQ(ERROR_SUCCESS,
-                  RegSetValueExW(key_.get(), name, 0, type, static_cast<const BYTE*>(data), size));
+                  RegSetValueExW(get(), name, 0, type, static_cast<const BYTE*>(data), size));
     }
     // The stored type and bytes of a value.
     std::vector<BYTE> Raw(const wchar_t* name, DWORD* type) const {
         BYTE data[1024];
         DWORD size = sizeof(data);
-        EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExW(key_.get(), name, nullptr, type, data, &size));
+        EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExW(get(), name, nullptr, type, data, &size));
         return std::vector<BYTE>(data, data + size);
     }
-
-  private:
-    std::wstring path_;
-    tvn::UniqueHKey key_;
 };
-
-std::wstring TestName() {
-    const auto* info = testing::UnitTest::GetInstance()->current_test_info();
-    std::string name = std::string(info->test_suite_name()) + "." + info->name();
-    return std::wstring(name.begin(), name.end());
-}
 
 template <typename T>
 std::vector<BYTE> Bytes(const T& value, size_t size = sizeof(T)) {
@@ -86,7 +68,7 @@ TEST(SettingsStore, IntegerReads) {
         {"empty value", REG_BINARY, {}, 4, 4},
         {"missing value", 0, {}, 5, 5},
     };
-    ScratchKey key(TestName());
+    ScratchKey key;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         RegDeleteValueW(key.get(), ss::kViewStyle);
@@ -127,7 +109,7 @@ TEST(SettingsStore, CharacterAndTextReads) {
         {"stored type is not checked", REG_SZ, TextBytes(L"Size"), 80, L"VudaZe", L"Size", false},
         {"missing text", 0, {}, 80, L"VudaZe", L"VudaZe", false},
     };
-    ScratchKey key(TestName());
+    ScratchKey key;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         RegDeleteValueW(key.get(), L"V");
@@ -147,7 +129,7 @@ TEST(SettingsStore, CharacterAndTextReads) {
 }
 
 TEST(SettingsStore, WritesStoreBinaryInTheirEncodingAndReadBack) {
-    ScratchKey key(TestName());
+    ScratchKey key;
     ASSERT_EQ(ERROR_SUCCESS, ss::WriteInteger(key.get(), ss::kDecimalDigits, -2));
     ASSERT_EQ(ERROR_SUCCESS, ss::WriteInteger(key.get(), ss::kCacheAll, 0x123456789ALL));
     ASSERT_EQ(ERROR_SUCCESS, ss::WriteCharacter(key.get(), ss::kPB_Symbol, L'\x2014'));
@@ -329,7 +311,7 @@ TEST(SettingsStore, SeparatorTextRule) {
 }
 
 TEST(SettingsStore, WindowSubPosForms) {
-    ScratchKey key(TestName());
+    ScratchKey key;
     ASSERT_EQ(ERROR_SUCCESS, ss::WriteWindowSubPos(key.get(), -3000, 5000, SW_SHOWMAXIMIZED));
     DWORD type = 0;
     std::vector<BYTE> expected = Bytes<LONG>(-3000);
@@ -376,7 +358,7 @@ TEST(SettingsStore, EachReaderTakesItsOwnCapacities) {
     // The same stored values read by every reader: a title of 100 units fits the properties
     // program only, a 4-byte Separator only the properties program, and values a reader does
     // not read keep what it held (a long-lived reader keeps its last value).
-    ScratchKey key(TestName());
+    ScratchKey key;
     const std::wstring title100(100, L'T');
     std::vector<BYTE> titleBytes = TextBytes(title100);
     key.Put(ss::kColumnTitle, REG_BINARY, titleBytes.data(), static_cast<DWORD>(titleBytes.size()));

@@ -1,0 +1,127 @@
+#include "server_harness.h"
+
+#include <objbase.h>
+#include <oleauto.h>
+#include <tlhelp32.h>
+
+#include <gtest/gtest.h>
+
+#include "cache_client.h"
+#include "programs.h"
+#include "test_tree.h"
+
+namespace tvn::test {
+
+void InstallServer() {
+    CreateFolders(kInstallDir);
+    for (auto [built, installed] :
+         {std::pair{L"cache\\TVN Cache.exe", kServerPath},
+          std::pair{L"tests\\cache\\tvn_cache_client.exe", kClientPath}}) {
+        std::wstring from = BuiltFile(built);
+        ASSERT_TRUE(CopyFileW(from.c_str(), installed, FALSE) ||
+                    GetLastError() == ERROR_SHARING_VIOLATION)
+            << "copy of " << Narrow(from) << " failed " << GetLastError();
+    }
+}
+
+void EnsureServerRegistered() {
+    if (!ServerRunning()) {
+        InstallServer();
+        ASSERT_EQ(RunProgram(Quoted(kServerPath) + L" /RegServer"), 0u);
+    }
+}
+
+bool ServerRunning() {
+    return IsCacheServerRunning();
+}
+
+HANDLE OpenServerProcess() {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof(entry);
+    HANDLE found = nullptr;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more && !found;
+         more = Process32NextW(snapshot, &entry)) {
+        if (_wcsicmp(entry.szExeFile, L"TVN Cache.exe") == 0) {
+            found = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE,
+                                entry.th32ProcessID);
+        }
+    }
+    CloseHandle(snapshot);
+    return found;
+}
+
+bool EnsureServerStarted() {
+    if (ServerRunning()) {
+        return true;
+    }
+    HANDLE process =
+        StartProgram(Quoted(kServerPath) + L" -Embedding", L"C:\\tvn-server-output.txt");
+    if (process == nullptr) {
+        return false;
+    }
+    // Up once the mutex is taken and the class object is registered: a creation that finds
+    // no class object would have COM start a second copy, which ends at once.
+    const ULONGLONG deadline = GetTickCount64() + 30000;
+    bool up = false;
+    while (!up && GetTickCount64() < deadline && WaitForSingleObject(process, 20) == WAIT_TIMEOUT) {
+        if (ServerRunning()) {
+            IUnknown* factory = nullptr;
+            up = SUCCEEDED(CoGetClassObject(CLSID_FolderSizeCache, CLSCTX_LOCAL_SERVER, nullptr,
+                                            IID_IUnknown, reinterpret_cast<void**>(&factory)));
+            if (factory != nullptr) {
+                factory->Release();
+            }
+        }
+    }
+    CloseHandle(process);
+    return up;
+}
+
+IFolderSizeCache* ConnectServer() {
+    EXPECT_TRUE(EnsureServerStarted());
+    IFolderSizeCache* cache = nullptr;
+    HRESULT hr = CoCreateInstance(CLSID_FolderSizeCache, nullptr, CLSCTX_LOCAL_SERVER,
+                                  IID_IFolderSizeCache, reinterpret_cast<void**>(&cache));
+    EXPECT_EQ(hr, S_OK);
+    return cache;
+}
+
+void StopServer() {
+    HANDLE process = OpenServerProcess();
+    if (process == nullptr) {
+        return;
+    }
+    IFolderSizeCache* cache = nullptr;
+    CoCreateInstance(CLSID_FolderSizeCache, nullptr, CLSCTX_LOCAL_SERVER, IID_IFolderSizeCache,
+                     reinterpret_cast<void**>(&cache));
+    if (cache != nullptr) {
+        cache->ReleaseServer();  // E_UNEXPECTED when a case gave it up already
+        cache->Release();
+    }
+    EXPECT_EQ(WaitForSingleObject(process, 60000), WAIT_OBJECT_0);
+    CloseHandle(process);
+}
+
+Answer AskSize(IFolderSizeCache* cache, const std::wstring& path) {
+    BSTR text = SysAllocStringLen(path.data(), UINT(path.size()));
+    Answer a{E_UNEXPECTED, 12345, 0};
+    LARGE_INTEGER start, end, frequency;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&start);
+    a.hr = cache->GetFolderSize(text, &a.bytes);
+    QueryPerformanceCounter(&end);
+    a.ms = double(end.QuadPart - start.QuadPart) * 1000.0 / double(frequency.QuadPart);
+    SysFreeString(text);
+    return a;
+}
+
+SizeRequest Asker(IFolderSizeCache* cache) {
+    return [cache](const std::wstring& folder, uint64_t* bytes) {
+        Answer a = AskSize(cache, folder);
+        *bytes = a.bytes;
+        return a.hr;
+    };
+}
+
+}  // namespace tvn::test

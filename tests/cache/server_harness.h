@@ -1,0 +1,45 @@
+// The real cache server for end-to-end tests: installed from the build tree where a setup puts
+// it, started as COM starts it (but with its output away from the harness's pipe), asked
+// through IFolderSizeCache, and ended again by giving up its own reference.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+#include "settled_cache.h"
+#include "tvn_cache.h"
+
+namespace tvn::test {
+
+inline constexpr wchar_t kInstallDir[] = L"C:\\Program Files\\Tolvane";
+inline constexpr wchar_t kServerPath[] = L"C:\\Program Files\\Tolvane\\TVN Cache.exe";
+inline constexpr wchar_t kClientPath[] = L"C:\\Program Files\\Tolvane\\tvn_cache_client.exe";
+
+// Copies the server and the separate client program from the build tree (a copy in use is
+// the same file and stays).
+void InstallServer();
+// Installs and registers the server unless one runs (a running one was registered to start).
+void EnsureServerRegistered();
+bool ServerRunning();
+// The running server process opened for waiting and for reading its counters; null if none.
+HANDLE OpenServerProcess();
+// Starts the server with -Embedding unless one runs, and waits until its mutex is taken and
+// its class object answers. False when it did not come up.
+bool EnsureServerStarted();
+// Ensures a server and creates the object; null (with a failure reported) when that fails.
+IFolderSizeCache* ConnectServer();
+// Gives up the server's own reference and waits until the process has gone.
+void StopServer();
+
+struct Answer {
+    HRESULT hr;
+    unsigned __int64 bytes;
+    double ms;  // the call's duration, for printed figures only
+};
+Answer AskSize(IFolderSizeCache* cache, const std::wstring& path);
+// The ask of WaitUntilAnsweredFromMemory through this client.
+SizeRequest Asker(IFolderSizeCache* cache);
+
+}  // namespace tvn::test

@@ -84,4 +84,14 @@ class SelectedObject {
     HGDIOBJ previous_;
 };
 
+// A bold font like `font` (a dialog's own, say); empty when `font` is null or unreadable.
+inline UniqueFont BoldCopyOf(HFONT font) {
+    LOGFONTW description{};
+    if (font == nullptr || GetObjectW(font, sizeof(description), &description) == 0) {
+        return UniqueFont();
+    }
+    description.lfWeight = FW_BOLD;
+    return UniqueFont(CreateFontIndirectW(&description));
+}
+
 }  // namespace tvn

@@ -1,5 +1,6 @@
 #include "about_dialog.h"
 
+#include "gdi_scope.h"
 #include "resource.h"
 #include "version.h"
 
@@ -8,15 +9,6 @@ namespace {
 
 constexpr COLORREF kAboutBackground = RGB(168, 196, 244);
 constexpr COLORREF kLabelText = RGB(50, 50, 50);
-
-UniqueFont BoldCopyOf(HFONT font) {
-    LOGFONTW description{};
-    if (font == nullptr || GetObjectW(font, sizeof(description), &description) == 0) {
-        return UniqueFont();
-    }
-    description.lfWeight = FW_BOLD;
-    return UniqueFont(CreateFontIndirectW(&description));
-}
 
 }  // namespace
 

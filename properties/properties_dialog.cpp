@@ -9,6 +9,7 @@
 #include "about_dialog.h"
 #include "cache_client.h"
 #include "crash_reporter.h"
+#include "gdi_scope.h"
 #include "html_help.h"
 #include "program_paths.h"
 #include "resource.h"
@@ -45,15 +46,6 @@ constexpr int kShortTextUnits = 32;
 // Commands of the Menu button's popup.
 constexpr UINT kHelpIndexCommand = ID_HELP_HELP;
 constexpr UINT kAboutCommand = ID_HELP_ABOUT;
-
-UniqueFont BoldCopyOf(HFONT font) {
-    LOGFONTW description{};
-    if (font == nullptr || GetObjectW(font, sizeof(description), &description) == 0) {
-        return UniqueFont();
-    }
-    description.lfWeight = FW_BOLD;
-    return UniqueFont(CreateFontIndirectW(&description));
-}
 
 // Initialises COM on the thread for one call into the cache server; uninitialises only what
 // it initialised.

@@ -12,6 +12,7 @@
 #include "cache_client.h"
 #include "program_driver.h"
 #include "resource.h"
+#include "settled_cache.h"
 #include "test_tree.h"
 #include "tvn_cache.h"
 
@@ -82,26 +83,6 @@ Answer Size(IFolderSizeCache* cache, const std::wstring& path) {
     return answer;
 }
 
-// Holds a folder open without sharing: it cannot be listed while held.
-class FolderLock {
-  public:
-    explicit FolderLock(const std::wstring& folder)
-        : handle_(CreateFileW(folder.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                              FILE_FLAG_BACKUP_SEMANTICS, nullptr)) {
-        EXPECT_NE(handle_, INVALID_HANDLE_VALUE);
-    }
-    ~FolderLock() { Unlock(); }
-    void Unlock() {
-        if (handle_ != INVALID_HANDLE_VALUE) {
-            CloseHandle(handle_);
-            handle_ = INVALID_HANDLE_VALUE;
-        }
-    }
-
-  private:
-    HANDLE handle_;
-};
-
 TEST(PropertiesResetCache, RunningServerForgetsAndListsAgain) {
     test::CreateFolders(kServerFolder);
     test::CreateFolders(kProgramFolder);
@@ -135,7 +116,17 @@ TEST(PropertiesResetCache, RunningServerForgetsAndListsAgain) {
         tree.File(L"a\\one.bin", 1000);
         tree.File(L"b\\two.bin", 234);
         ASSERT_EQ(Size(cache.get(), tree.Root()).bytes, 1234u);
-        FolderLock lock(tree.Root());
+        // Making the tree gives a stream of notices: only a settled cache answers from memory.
+        const test::SizeRequest ask = [&cache](const std::wstring& folder, uint64_t* bytes) {
+            Answer answer = Size(cache.get(), folder);
+            *bytes = answer.bytes;
+            return answer.hr;
+        };
+        const test::SettleResult settled =
+            test::WaitUntilAnsweredFromMemory(ask, tree.Root(), 1234u);
+        ASSERT_TRUE(settled.settled) << test::Describe(settled);
+        test::FolderLock lock(tree.Root());
+        ASSERT_TRUE(lock.Holds());
         Answer memory = Size(cache.get(), tree.Root());
         EXPECT_EQ(memory.hr, S_OK) << "not answered from the cache";
         EXPECT_EQ(memory.bytes, 1234u);

@@ -1,7 +1,7 @@
 // Cache server benchmark: what a client pays per call across processes, and what the first
 // scan costs through the server compared with the same scan in-process.
 //
-// It also reads the server's private bytes from outside (GetProcessMemoryInfo) around the first
+// It also reads the server's private bytes from outside (tools/process_usage.h) around the first
 // scan of each tree, and times, in this process, the pieces of work the server does for one
 // cached call, to show where the time of a cached call goes.
 //
@@ -9,8 +9,6 @@
 // The server must be registered ("TVN Cache.exe" /RegServer).
 #include <windows.h>
 #include <oleauto.h>
-#include <psapi.h>
-#include <tlhelp32.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -20,6 +18,7 @@
 #include "bench_timing.h"
 #include "folder_size_cache.h"
 #include "folder_tree_cache.h"
+#include "process_usage.h"
 #include "tvn_cache.h"
 
 namespace {
@@ -57,50 +56,6 @@ double MeanUs(int count, Call call) {
     return (NowUs() - start) / count;
 }
 
-// The cache server's process, found by its program name; null when none runs.
-HANDLE OpenServerProcess() {
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snapshot == INVALID_HANDLE_VALUE) {
-        return nullptr;
-    }
-    PROCESSENTRY32W entry{};
-    entry.dwSize = sizeof entry;
-    DWORD id = 0;
-    for (BOOL more = Process32FirstW(snapshot, &entry); more;
-         more = Process32NextW(snapshot, &entry)) {
-        if (_wcsicmp(entry.szExeFile, L"TVN Cache.exe") == 0) {
-            id = entry.th32ProcessID;
-        }
-    }
-    CloseHandle(snapshot);
-    return id ? OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, id) : nullptr;
-}
-
-// Private bytes of another process: PrivateUsage from GetProcessMemoryInfo, or, where that
-// reports nothing (Wine leaves it 0 for other processes), the committed private pages counted
-// with VirtualQueryEx.
-double PrivateBytesOf(HANDLE process, const char** how) {
-    PROCESS_MEMORY_COUNTERS_EX counters{};
-    counters.cb = sizeof counters;
-    if (GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
-                             sizeof counters) &&
-        counters.PrivateUsage != 0) {
-        *how = "GetProcessMemoryInfo";
-        return double(counters.PrivateUsage);
-    }
-    *how = "VirtualQueryEx";
-    size_t total = 0;
-    MEMORY_BASIC_INFORMATION info;
-    for (const char* address = nullptr;
-         VirtualQueryEx(process, address, &info, sizeof info) == sizeof info;
-         address = static_cast<const char*>(info.BaseAddress) + info.RegionSize) {
-        if (info.State == MEM_COMMIT && info.Type == MEM_PRIVATE) {
-            total += info.RegionSize;
-        }
-    }
-    return double(total);
-}
-
 uint64_t CountFolders(const std::wstring& path) {
     WIN32_FIND_DATAW data;
     HANDLE find = FindFirstFileW((path + L"\\*.*").c_str(), &data);
@@ -124,10 +79,11 @@ void ServerMemoryRow(IFolderSizeCache* server, HANDLE process, const char* what,
     const uint64_t folders = CountFolders(root);
     BSTR text = SysAllocString(root.c_str());
     unsigned __int64 bytes = 0;
-    const char* how = "";
-    const double before = PrivateBytesOf(process, &how);
+    const double before = double(tvn::tools::UsageOf(process).privateBytes);
     server->GetFolderSize(text, &bytes);
-    const double after = PrivateBytesOf(process, &how);
+    const tvn::tools::ProcessUsage usage = tvn::tools::UsageOf(process);
+    const double after = double(usage.privateBytes);
+    const char* how = usage.privateFrom;
     SysFreeString(text);
     char note[160];
     std::snprintf(note, sizeof note, "%llu folders; %.1f -> %.1f MB (%s)",
@@ -203,7 +159,8 @@ int wmain(int argc, wchar_t** argv) {
     Row("cold activation of the server (CoCreateInstance)", activationMs, "ms", "");
 
     // Memory: the first scan of each tree into the fresh server, read from outside.
-    if (HANDLE process = OpenServerProcess()) {
+    if (HANDLE process = tvn::tools::OpenProcessNamed(
+            L"TVN Cache.exe", PROCESS_QUERY_INFORMATION | PROCESS_VM_READ)) {
         if (argc > 3) {
             ServerMemoryRow(server, process, "server private bytes per folder, deep tree", argv[3]);
         }

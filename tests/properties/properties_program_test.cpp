@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "program_driver.h"
+#include "programs.h"
 #include "resource.h"
 #include "settings_store.h"
 #include "test_tree.h"
@@ -21,6 +22,7 @@ namespace tvn {
 namespace {
 
 namespace Store = SettingsStore;
+using test::Narrow;
 using test::PropertiesProgram;
 
 constexpr wchar_t kInstallDir[] = L"C:\\Program Files\\Tolvane Properties";
@@ -31,23 +33,6 @@ constexpr wchar_t kHelpClassKey[] =
 
 using Bytes = std::vector<BYTE>;
 
-std::string Narrow(const std::wstring& text) {
-    std::string out;
-    for (wchar_t c : text) {
-        out += c < 128 ? char(c) : '?';
-    }
-    return out;
-}
-
-// A file of the build tree, as Wine reaches a Unix path without a drive letter.
-std::wstring BuiltFile(const wchar_t* relative) {
-    std::wstring path = L"\\\\?\\unix";
-    for (const char* c = TVN_BUILD_ROOT; *c; ++c) {
-        path += *c == '/' ? L'\\' : wchar_t(*c);
-    }
-    return path + L"\\" + relative;
-}
-
 // A path the file functions take whatever its length.
 std::wstring LongForm(const std::wstring& path) {
     return path.size() >= MAX_PATH - 12 && path.rfind(L"\\\\?\\", 0) != 0 ? L"\\\\?\\" + path
@@ -55,7 +40,7 @@ std::wstring LongForm(const std::wstring& path) {
 }
 
 bool CopyBuilt(const wchar_t* relative, const std::wstring& target) {
-    return CopyFileW(BuiltFile(relative).c_str(), LongForm(target).c_str(), FALSE) != FALSE;
+    return CopyFileW(test::BuiltFile(relative).c_str(), LongForm(target).c_str(), FALSE) != FALSE;
 }
 
 // The program and its help file where a setup would put them.

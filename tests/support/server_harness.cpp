@@ -2,11 +2,11 @@
 
 #include <objbase.h>
 #include <oleauto.h>
-#include <tlhelp32.h>
 
 #include <gtest/gtest.h>
 
 #include "cache_client.h"
+#include "process_usage.h"
 #include "programs.h"
 #include "test_tree.h"
 
@@ -36,19 +36,8 @@ bool ServerRunning() {
 }
 
 HANDLE OpenServerProcess() {
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    PROCESSENTRY32W entry{};
-    entry.dwSize = sizeof(entry);
-    HANDLE found = nullptr;
-    for (BOOL more = Process32FirstW(snapshot, &entry); more && !found;
-         more = Process32NextW(snapshot, &entry)) {
-        if (_wcsicmp(entry.szExeFile, L"TVN Cache.exe") == 0) {
-            found = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE,
-                                entry.th32ProcessID);
-        }
-    }
-    CloseHandle(snapshot);
-    return found;
+    return tools::OpenProcessNamed(L"TVN Cache.exe",
+                                   SYNCHRONIZE | PROCESS_QUERY_INFORMATION | PROCESS_VM_READ);
 }
 
 bool EnsureServerStarted() {

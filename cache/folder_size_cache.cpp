@@ -161,19 +161,24 @@ STDMETHODIMP FolderSizeCache::CreateCache() {
             return;  // no memory: this drive is not scanned
         }
         AddRef();  // released by the thread when its scan is done
-        // Nobody waits for the thread: its handle goes at once.
-        UniqueHandleObj thread(CreateThread(nullptr, 0, DriveScanThread, job, 0, nullptr));
+        // Made suspended so that it runs at idle priority from its first instruction: a drive
+        // scan never competes with the requests of a client. Nobody waits for the thread: its
+        // handle goes at once.
+        UniqueHandleObj thread(
+            CreateThread(nullptr, 0, DriveScanThread, job, CREATE_SUSPENDED, nullptr));
         if (!thread) {
             delete job;
             Release();
+            return;
         }
+        SetThreadPriority(thread.get(), THREAD_PRIORITY_IDLE);
+        ResumeThread(thread.get());
     });
     return S_OK;
 }
 
 DWORD WINAPI FolderSizeCache::DriveScanThread(void* parameter) {
     auto* job = static_cast<DriveScanJob*>(parameter);
-    SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_IDLE);
     job->gate->Enter();
     uint64_t bytes = 0;
     job->cache->ComputeSize(job->path, &bytes);  // fills the table; the answer is not used

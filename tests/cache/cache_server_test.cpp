@@ -4,7 +4,6 @@
 #include <windows.h>
 #include <objbase.h>
 #include <oleauto.h>
-#include <tlhelp32.h>
 
 #include <gtest/gtest.h>
 
@@ -23,6 +22,7 @@ namespace tvn {
 namespace {
 
 using test::Answer;
+using test::DriveScansRunning;
 using test::FolderLock;
 using test::InstallServer;
 using test::kClientPath;
@@ -33,6 +33,7 @@ using test::Quoted;
 using test::RunProgram;
 using test::ServerRunning;
 using test::TestTree;
+using test::WaitUntilDriveScansEnd;
 
 constexpr wchar_t kClsidKey[] = L"CLSID\\{D6636C89-54F2-4CDB-9167-FF4B71150B25}";
 constexpr wchar_t kInterfaceKey[] = L"Interface\\{EF840B08-4F29-4DAA-9E3A-DB7D04083FCD}";
@@ -359,33 +360,13 @@ TEST_F(ComClient, CacheAllScansEveryFixedDriveAtStart) {
     RegDeleteValueW(settings, L"CacheAll");
     RegCloseKey(settings);
     ASSERT_NE(cache, nullptr);
-    // Scans hold the server: wait until their threads are gone (the process drops back to its
-    // resting thread count), without asking for the folder.
+    // The server answers from its message loop, which it enters after starting the scans of
+    // c:, m: and p:; wait until they have ended, without asking for the folder.
     HANDLE process = OpenServerProcess();
     ASSERT_NE(process, nullptr);
-    DWORD pid = GetProcessId(process);
-    auto threads = [pid] {
-        HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-        THREADENTRY32 entry{};
-        entry.dwSize = sizeof(entry);
-        int count = 0;
-        for (BOOL more = Thread32First(snapshot, &entry); more;
-             more = Thread32Next(snapshot, &entry)) {
-            count += entry.th32OwnerProcessID == pid;
-        }
-        CloseHandle(snapshot);
-        return count;
-    };
-    int peak = threads();
-    int now = peak;
-    for (int i = 0; i < 600; ++i) {
-        Sleep(200);
-        now = threads();
-        if (now < peak - 2) {  // c:, m: and p: scans have ended
-            break;
-        }
-    }
-    std::printf("threads %d -> %d; drive scans done after %lu ms\n", peak, now,
+    const int scans = DriveScansRunning(process);
+    ASSERT_TRUE(WaitUntilDriveScansEnd(process, 300000)) << "drive scans still running";
+    std::printf("%d drive scans running at the first answer; all done after %lu ms\n", scans,
                 GetTickCount() - start);
     // The start-up scan cached the tree: the first request is answered although the folder
     // cannot be listed; after a reset it must be listed again.

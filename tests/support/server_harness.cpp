@@ -2,6 +2,7 @@
 
 #include <objbase.h>
 #include <oleauto.h>
+#include <tlhelp32.h>
 
 #include <gtest/gtest.h>
 
@@ -38,6 +39,39 @@ bool ServerRunning() {
 HANDLE OpenServerProcess() {
     return tools::OpenProcessNamed(L"TVN Cache.exe",
                                    SYNCHRONIZE | PROCESS_QUERY_INFORMATION | PROCESS_VM_READ);
+}
+
+int DriveScansRunning(HANDLE process) {
+    const DWORD id = GetProcessId(process);
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) {
+        return 0;
+    }
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof(entry);
+    int scans = 0;
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+        if (entry.th32OwnerProcessID != id) {
+            continue;
+        }
+        if (HANDLE thread = OpenThread(THREAD_QUERY_INFORMATION, FALSE, entry.th32ThreadID)) {
+            scans += GetThreadPriority(thread) == THREAD_PRIORITY_IDLE;
+            CloseHandle(thread);
+        }
+    }
+    CloseHandle(snapshot);
+    return scans;
+}
+
+bool WaitUntilDriveScansEnd(HANDLE process, DWORD timeoutMs) {
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    while (DriveScansRunning(process) != 0) {
+        if (GetTickCount64() >= deadline) {
+            return false;
+        }
+        Sleep(20);
+    }
+    return true;
 }
 
 bool EnsureServerStarted() {

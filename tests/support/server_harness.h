@@ -25,6 +25,11 @@ void EnsureServerRegistered();
 bool ServerRunning();
 // The running server process opened for waiting and for reading its counters; null if none.
 HANDLE OpenServerProcess();
+// Drive scans (CacheAll, CreateCache) are the server's only threads of idle priority, from
+// their first instruction to their last: the number of them in `process`, read from outside.
+int DriveScansRunning(HANDLE process);
+// Polls until `process` runs no drive scan; false when `timeoutMs` ran out first.
+bool WaitUntilDriveScansEnd(HANDLE process, DWORD timeoutMs);
 // Starts the server with -Embedding unless one runs, and waits until its mutex is taken and
 // its class object answers. False when it did not come up.
 bool EnsureServerStarted();

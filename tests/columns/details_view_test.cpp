@@ -12,50 +12,13 @@
 namespace tvn::test {
 namespace {
 
-// Runs a command line with its standard output in `outputPath`; returns the exit code.
-DWORD RunToFile(const std::wstring& commandLine, const std::wstring& outputPath) {
-    SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
-    HANDLE out = CreateFileW(outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
-                             CREATE_ALWAYS, 0, nullptr);
-    if (out == INVALID_HANDLE_VALUE) {
-        return 0xBAD;
-    }
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = out;
-    startup.hStdError = out;
-    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    PROCESS_INFORMATION process{};
-    std::wstring line = commandLine;
-    DWORD code = 0xBAD;
-    if (CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
-                       &process)) {
-        code = 0xDEAD;
-        if (WaitForSingleObject(process.hProcess, 60000) == WAIT_OBJECT_0) {
-            GetExitCodeProcess(process.hProcess, &code);
-        }
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
-    }
-    CloseHandle(out);
-    return code;
-}
-
+// The table is written as UTF-8.
 std::wstring ReadUtf8(const std::wstring& path) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return L"";
-    }
-    std::string bytes(1 << 16, '\0');
-    DWORD read = 0;
-    ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr);
-    CloseHandle(file);
-    std::wstring text(read, L'\0');
-    text.resize(
-        static_cast<size_t>(MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(read),
-                                                text.data(), static_cast<int>(text.size()))));
+    const std::string bytes = ReadFileText(path);
+    std::wstring text(bytes.size(), L'\0');
+    text.resize(static_cast<size_t>(MultiByteToWideChar(CP_UTF8, 0, bytes.data(),
+                                                        static_cast<int>(bytes.size()), text.data(),
+                                                        static_cast<int>(text.size()))));
     return text;
 }
 
@@ -77,7 +40,7 @@ TEST(DetailsView, PrintsTheColumnsOfEveryRegisteredHandler) {
     tree.File(L"listing\\sub\\inner.bin", 70000);
     const std::wstring output = tree.Path(L"table.txt");
     const std::wstring exe = BuildTop() + L"\\tools\\details_view.exe";
-    ASSERT_EQ(RunToFile(Quoted(exe) + L" " + Quoted(tree.Path(L"listing")), output), 0u);
+    ASSERT_EQ(RunProgram(Quoted(exe) + L" " + Quoted(tree.Path(L"listing")), 60000, output), 0u);
     const std::wstring table = ReadUtf8(output);
     for (const wchar_t* expected :
          {L"VudaZe sorting column", L"VudaZe %", L"report.bin", L"1 206 KB", L"1234567",
@@ -95,7 +58,7 @@ TEST(DetailsView, PrintsTheColumnsOfEveryRegisteredHandler) {
             << table;
     }
     SetInteger(L"EnableCache", 0);
-    ASSERT_EQ(RunToFile(Quoted(exe) + L" " + Quoted(tree.Path(L"listing")), output), 0u);
+    ASSERT_EQ(RunProgram(Quoted(exe) + L" " + Quoted(tree.Path(L"listing")), 60000, output), 0u);
     const std::wstring ownScan = ReadUtf8(output);
     EXPECT_NE(ownScan.find(L"70000"), std::wstring::npos) << ownScan;
     EXPECT_NE(
@@ -112,8 +75,9 @@ TEST(DetailsView, PrintsTheColumnsOfEveryRegisteredHandler) {
     size_t rowEnd = row + wcslen(L"1234567") - table.rfind(L'\n', row);
     EXPECT_EQ(headerEnd, rowEnd);
 
-    EXPECT_EQ(RunToFile(Quoted(exe) + L" " + Quoted(tree.Path(L"no such folder")), output), 2u);
-    EXPECT_EQ(RunToFile(Quoted(exe), output), 1u);
+    EXPECT_EQ(RunProgram(Quoted(exe) + L" " + Quoted(tree.Path(L"no such folder")), 60000, output),
+              2u);
+    EXPECT_EQ(RunProgram(Quoted(exe), 60000, output), 1u);
 }
 
 TEST(DetailsView, RejectsBadArgumentsWithUsage) {
@@ -134,7 +98,7 @@ TEST(DetailsView, RejectsBadArgumentsWithUsage) {
     TestTree tree;
     const std::wstring output = tree.Path(L"usage.txt");
     for (const Case& c : cases) {
-        EXPECT_EQ(RunToFile(exe + c.arguments, output), 1u) << c.name;
+        EXPECT_EQ(RunProgram(exe + c.arguments, 60000, output), 1u) << c.name;
     }
 }
 

@@ -591,13 +591,17 @@ TEST_F(CacheServer, SeveralClientsAResetAndChangesAtOnce) {
                     static_cast<unsigned long>(usage.back().handles), usage.back().handlesFrom,
                     usage.back().privateBytes / 1024, usage.back().privateFrom);
     }
-    // Flat after the first round (warm-up): a leak of one handle or a few hundred bytes per
-    // call would grow by thousands over a round.
+    // Flat after the first round (warm-up). The server's heaps grow and shrink in steps of
+    // about 1 MB while it works (seen: 48.6 to 51.7 MB and back), so the bound is 4 MB: over
+    // the suite's two compared rounds (some 2,500 calls) it catches a leak of about 2 KB per
+    // call, over the soak's twenty (bench/run-soak.sh) one of about 200 bytes. The handle count
+    // stood still in every round measured; a handle left open per call shows at once.
     ASSERT_NE(usage[1].handles, 0u) << "the server's handles could not be read";
     ASSERT_NE(usage[1].privateBytes, 0u) << "the server's private bytes could not be read";
     for (size_t i = 2; i < usage.size(); ++i) {
-        EXPECT_LE(usage[i].handles, usage[1].handles + 16) << "round " << i;
-        EXPECT_LE(usage[i].privateBytes, usage[1].privateBytes + (2u << 20)) << "round " << i;
+        EXPECT_LE(usage[i].handles, usage[1].handles + 2) << "round " << i;
+        EXPECT_LE(usage[i].privateBytes, usage[1].privateBytes + (size_t(4) << 20))
+            << "round " << i;
     }
     CloseHandle(process);
     cache->Release();

@@ -229,18 +229,6 @@ ULONGLONG EndAfter(HANDLE process, ULONGLONG since, DWORD* code) {
     return elapsed;
 }
 
-// Processor time (user and kernel) a process has used so far.
-ULONGLONG ProcessorMs(HANDLE process) {
-    FILETIME created, exited, kernel, user;
-    if (!GetProcessTimes(process, &created, &exited, &kernel, &user)) {
-        return 0;
-    }
-    auto ms = [](const FILETIME& t) {
-        return ((ULONGLONG(t.dwHighDateTime) << 32) | t.dwLowDateTime) / 10000;
-    };
-    return ms(kernel) + ms(user);
-}
-
 // A tree whose uncached scan lists a few thousand folders: a second or more under Wine.
 uint64_t MakeLongScan(TestTree& tree, int folders) {
     uint64_t total = 0;
@@ -440,7 +428,8 @@ class RandomChanges {
         return false;
     }
     static bool IsAtOrBelow(const std::wstring& path, const std::wstring& folder) {
-        return (path + L"\\").rfind(folder + L"\\", 0) == 0;
+        return path.size() >= folder.size() && path.compare(0, folder.size(), folder) == 0 &&
+               (path.size() == folder.size() || path[folder.size()] == L'\\');
     }
     size_t Pick(size_t count) { return size_t(random_() % count); }
     uint64_t Size() { return random_() % 3 == 0 ? 0 : random_() % 100000; }

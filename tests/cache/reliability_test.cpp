@@ -581,15 +581,16 @@ TEST_F(CacheServer, SeveralClientsAResetAndChangesAtOnce) {
                     usage.back().privateBytes / 1024, usage.back().privateFrom);
     }
     // Flat after the first round (warm-up). The server's heaps grow and shrink in steps of
-    // about 1 MB while it works (seen: 48.6 to 51.7 MB and back), so the bound is 4 MB: over
-    // the suite's two compared rounds (some 2,500 calls) it catches a leak of about 2 KB per
-    // call, over the soak's twenty (bench/run-soak.sh) one of about 200 bytes. The handle count
-    // stood still in every round measured; a handle left open per call shows at once.
+    // one to three megabytes while it works (seen: 47.6 to 50.8 MB in one step, 51.7 and back
+    // to 50.7), so the bound is 8 MB: over the suite's two compared rounds (some 2,500 calls)
+    // it catches a leak of about 3 KB per call, over the twenty of bench/run-soak.sh one of
+    // about 300 bytes. The handle count stood still in every round measured; a handle left open
+    // per call shows at once.
     ASSERT_NE(usage[1].handles, 0u) << "the server's handles could not be read";
     ASSERT_NE(usage[1].privateBytes, 0u) << "the server's private bytes could not be read";
     for (size_t i = 2; i < usage.size(); ++i) {
         EXPECT_LE(usage[i].handles, usage[1].handles + 2) << "round " << i;
-        EXPECT_LE(usage[i].privateBytes, usage[1].privateBytes + (size_t(4) << 20))
+        EXPECT_LE(usage[i].privateBytes, usage[1].privateBytes + (size_t(8) << 20))
             << "round " << i;
     }
     CloseHandle(process);

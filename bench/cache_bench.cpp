@@ -18,6 +18,7 @@
 #include "bench_timing.h"
 #include "folder_tree_cache.h"
 #include "folder_tree_cache_probe.h"
+#include "process_usage.h"
 
 namespace {
 
@@ -76,19 +77,6 @@ std::wstring Lower(std::wstring text) {
     return std::wstring(text.c_str());
 }
 
-// Committed private memory of the process, summed over its address space.
-size_t PrivateBytes() {
-    size_t total = 0;
-    MEMORY_BASIC_INFORMATION info;
-    for (const char* address = nullptr; VirtualQuery(address, &info, sizeof info) == sizeof info;
-         address = static_cast<const char*>(info.BaseAddress) + info.RegionSize) {
-        if (info.State == MEM_COMMIT && info.Type == MEM_PRIVATE) {
-            total += info.RegionSize;
-        }
-    }
-    return total;
-}
-
 // One first-level folder of the big table: itself, 100 folders below it and 99 below each of
 // those (10,001 records).
 std::wstring PreloadSubtree(FolderTreeCache& cache, int index) {
@@ -145,10 +133,10 @@ void ScanMemoryRow(const char* what, const std::wstring& root) {
     TreeShape shape;
     size_t cut = root.rfind(L'\\');
     Shape(root, cut == std::wstring::npos ? root.size() : root.size() - cut - 1, &shape);
-    const size_t before = PrivateBytes();
+    const size_t before = tvn::tools::CommittedPrivateBytes(GetCurrentProcess());
     auto* cache = new FolderTreeCache;
     Cached(*cache, root);
-    const size_t after = PrivateBytes();
+    const size_t after = tvn::tools::CommittedPrivateBytes(GetCurrentProcess());
     const size_t records = tvn::FolderTreeCacheProbe(*cache).RecordCount();
     delete cache;
     const double folders = double(shape.folders);
@@ -259,11 +247,13 @@ int wmain(int argc, wchar_t** argv) {
     }
 
     {
-        const size_t before = PrivateBytes();
+        const size_t before = tvn::tools::CommittedPrivateBytes(GetCurrentProcess());
         FolderTreeCache big;
         PreloadMillion(big);
         const size_t records = tvn::FolderTreeCacheProbe(big).RecordCount();
-        const double perRecord = double(PrivateBytes() - before) / double(records);
+        const double perRecord =
+            double(tvn::tools::CommittedPrivateBytes(GetCurrentProcess()) - before) /
+            double(records);
         std::vector<double> drops;
         for (int i = 0; i < runs; ++i) {
             std::wstring victim = L"x:\\bench\\folder-" + std::to_wstring(i);

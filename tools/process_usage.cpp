@@ -56,7 +56,9 @@ bool CountHandlesInSystemTable(DWORD processId, DWORD* count) {
     return true;
 }
 
-size_t CommittedPrivatePages(HANDLE process) {
+}  // namespace
+
+size_t CommittedPrivateBytes(HANDLE process) {
     size_t total = 0;
     MEMORY_BASIC_INFORMATION info;
     for (const char* address = nullptr;
@@ -68,8 +70,6 @@ size_t CommittedPrivatePages(HANDLE process) {
     }
     return total;
 }
-
-}  // namespace
 
 HANDLE OpenProcessNamed(const wchar_t* exeName, DWORD access) {
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
@@ -106,7 +106,7 @@ ProcessUsage UsageOf(HANDLE process) {
         counters.PrivateUsage != 0) {
         usage.privateBytes = counters.PrivateUsage;
         usage.privateFrom = "GetProcessMemoryInfo";
-    } else if ((usage.privateBytes = CommittedPrivatePages(process)) != 0) {
+    } else if ((usage.privateBytes = CommittedPrivateBytes(process)) != 0) {
         usage.privateFrom = "VirtualQueryEx";
     }
     return usage;

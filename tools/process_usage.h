@@ -21,6 +21,10 @@ struct ProcessUsage {
     const char* privateFrom = "";  // "GetProcessMemoryInfo", "VirtualQueryEx" or ""
 };
 
+// Committed private pages of `process` (GetCurrentProcess() for this one), summed over its
+// address space with VirtualQueryEx; `process` needs PROCESS_QUERY_INFORMATION.
+size_t CommittedPrivateBytes(HANDLE process);
+
 // `process` needs PROCESS_QUERY_INFORMATION and PROCESS_VM_READ. A figure that could not be
 // read by either way is 0 with an empty source.
 ProcessUsage UsageOf(HANDLE process);

@@ -2,6 +2,7 @@
 // whole key and confirmed up the parent chain; blocks given back by ClearAll.
 #include "folder_tree_cache.h"
 #include "folder_tree_cache_probe.h"
+#include "process_usage.h"
 
 #include <gtest/gtest.h>
 
@@ -41,19 +42,6 @@ uint64_t Stored(FolderTreeCache& cache, const std::wstring& path) {
         return ~0ull;
     }
     return record.filesBytes + record.subfoldersBytes;
-}
-
-// Committed private memory of the process, summed over its address space.
-size_t PrivateBytes() {
-    size_t total = 0;
-    MEMORY_BASIC_INFORMATION info;
-    for (const char* address = nullptr; VirtualQuery(address, &info, sizeof info) == sizeof info;
-         address = static_cast<const char*>(info.BaseAddress) + info.RegionSize) {
-        if (info.State == MEM_COMMIT && info.Type == MEM_PRIVATE) {
-            total += info.RegionSize;
-        }
-    }
-    return total;
 }
 
 uint32_t SameHash(std::wstring_view) {
@@ -307,7 +295,7 @@ TEST(FolderTreeStore, LongestKeys) {
 // records and of the table goes back: twice, so that a leak per round would show.
 TEST(FolderTreeStore, MillionRecordsClearedGiveTheirMemoryBack) {
     FolderTreeCache cache;
-    const size_t before = PrivateBytes();
+    const size_t before = tools::CommittedPrivateBytes(GetCurrentProcess());
     size_t built = 0;
     for (int round = 0; round < 2; ++round) {
         ASSERT_TRUE(FolderTreeCacheProbe(cache).Preload(L"x:\\bench", L"", 0));
@@ -320,11 +308,11 @@ TEST(FolderTreeStore, MillionRecordsClearedGiveTheirMemoryBack) {
             }
         }
         ASSERT_EQ(FolderTreeCacheProbe(cache).RecordCount(), 1000001u);
-        built = PrivateBytes();
+        built = tools::CommittedPrivateBytes(GetCurrentProcess());
         cache.ClearAll();
         EXPECT_EQ(FolderTreeCacheProbe(cache).RecordCount(), 0u);
         EXPECT_EQ(FolderTreeCacheProbe(cache).BlockCount(), 0u);
-        const size_t after = PrivateBytes();
+        const size_t after = tools::CommittedPrivateBytes(GetCurrentProcess());
         EXPECT_GT(built, before + (50u << 20)) << "the table was built";
         EXPECT_LT(after, before + (1u << 20))
             << "round " << round << ": " << before << " -> " << built << " -> " << after;

@@ -10,31 +10,17 @@
 #include <thread>
 #include <vector>
 
+#include "cache_computations.h"
 #include "test_tree.h"
 
 namespace tvn {
 namespace {
 
+using test::Cached;
 using test::Lower;
+using test::Result;
 using test::TestTree;
-
-struct Result {
-    HRESULT hr;
-    uint64_t bytes;
-};
-
-Result Cached(FolderTreeCache& cache, const std::wstring& path) {
-    std::wstring buffer = path;  // the computation rewrites its argument to the key
-    Result r{};
-    r.hr = cache.ComputeCachedSize(buffer.data(), nullptr, &r.bytes);
-    return r;
-}
-
-Result Uncached(FolderTreeCache& cache, const std::wstring& path) {
-    Result r{};
-    r.hr = cache.ComputeUncachedSize(path.c_str(), &r.bytes);
-    return r;
-}
+using test::Uncached;
 
 FolderRecord Peek(FolderTreeCache& cache, const std::wstring& path) {
     FolderRecord record{};

@@ -9,25 +9,16 @@
 #include <string>
 #include <vector>
 
+#include "cache_computations.h"
 #include "test_tree.h"
 
 namespace tvn {
 namespace {
 
+using test::Cached;
 using test::Lower;
+using test::Result;
 using test::TestTree;
-
-struct Result {
-    HRESULT hr;
-    uint64_t bytes;
-};
-
-Result Cached(FolderTreeCache& cache, const std::wstring& path) {
-    std::wstring buffer = path;
-    Result r{};
-    r.hr = cache.ComputeCachedSize(buffer.data(), nullptr, &r.bytes);
-    return r;
-}
 
 bool Has(FolderTreeCache& cache, const std::wstring& path) {
     FolderRecord record{};

@@ -13,41 +13,44 @@ VirtualScreen CurrentVirtualScreen() {
     return screen;
 }
 
+namespace {
+
+// One axis of a stored window rectangle: a start before `first` moves the span to begin there,
+// a start past `last` moves it to end there; its length stays.
+void KeepSpanOnScreen(LONG& start, LONG& end, LONG first, LONG last) {
+    const LONG length = end - start;
+    if (start < first) {
+        start = first;
+        end = first + length;
+    }
+    if (start > last) {
+        end = last;
+        start = last - length;
+    }
+}
+
+// One axis of a stored top-left corner: before `first` it goes to `first`, past `last` to
+// half of `last`.
+void KeepCornerOnScreen(LONG& start, LONG first, LONG last) {
+    if (start < first) {
+        start = first;
+    }
+    if (start > last) {
+        start = last / 2;
+    }
+}
+
+}  // namespace
+
 Store::WindowSubPos KeepOnScreen(const Store::WindowSubPos& stored, const VirtualScreen& screen) {
     Store::WindowSubPos placed = stored;
     if (stored.form == Store::WindowSubPos::Form::Placement) {
         RECT& r = placed.placement.rcNormalPosition;
-        const LONG width = r.right - r.left;
-        const LONG height = r.bottom - r.top;
-        if (r.left < screen.left) {
-            r.left = screen.left;
-            r.right = screen.left + width;
-        }
-        if (r.left > screen.right) {
-            r.right = screen.right;
-            r.left = screen.right - width;
-        }
-        if (r.top < screen.top) {
-            r.top = screen.top;
-            r.bottom = screen.top + height;
-        }
-        if (r.top > screen.bottom) {
-            r.bottom = screen.bottom;
-            r.top = screen.bottom - height;
-        }
-        return placed;
-    }
-    if (placed.left < screen.left) {
-        placed.left = screen.left;
-    }
-    if (placed.left > screen.right) {
-        placed.left = screen.right / 2;
-    }
-    if (placed.top < screen.top) {
-        placed.top = screen.top;
-    }
-    if (placed.top > screen.bottom) {
-        placed.top = screen.bottom / 2;
+        KeepSpanOnScreen(r.left, r.right, screen.left, screen.right);
+        KeepSpanOnScreen(r.top, r.bottom, screen.top, screen.bottom);
+    } else {
+        KeepCornerOnScreen(placed.left, screen.left, screen.right);
+        KeepCornerOnScreen(placed.top, screen.top, screen.bottom);
     }
     return placed;
 }

@@ -5,6 +5,7 @@
 #include "inproc_module.h"
 #include "resource.h"
 #include "settings_store.h"
+#include "sync.h"
 
 namespace tvn::bar {
 namespace {
@@ -24,11 +25,12 @@ constexpr int kButtonImageHeight = 20;
 // unregistered when the last one has gone. The library may be unloaded once no band is alive
 // (DllCanUnloadNow); a class left behind would point at its unloaded code, and a reloaded
 // library would find the name taken. Bands live on several Explorer threads, hence the lock.
-SRWLOCK g_classLock = SRWLOCK_INIT;
+acl::OwnedCriticalSection g_classLock;
 int g_classUsers = 0;
 
 bool AcquireClass(HINSTANCE module, WNDPROC procedure) {
-    AcquireSRWLockExclusive(&g_classLock);
+    acl::CriticalSection hold(g_classLock);
+    hold.Enter();
     bool held = true;
     if (g_classUsers == 0) {
         WNDCLASSEXW windowClass{};
@@ -44,16 +46,15 @@ bool AcquireClass(HINSTANCE module, WNDPROC procedure) {
     if (held) {
         ++g_classUsers;
     }
-    ReleaseSRWLockExclusive(&g_classLock);
     return held;
 }
 
 void ReleaseClass(HINSTANCE module) {
-    AcquireSRWLockExclusive(&g_classLock);
+    acl::CriticalSection hold(g_classLock);
+    hold.Enter();
     if (--g_classUsers == 0) {
         UnregisterClassW(kClassName, module);
     }
-    ReleaseSRWLockExclusive(&g_classLock);
 }
 
 }  // namespace

@@ -70,15 +70,26 @@ ReadDirectoryChanges::~ReadDirectoryChanges() {
 void ReadDirectoryChanges::FreeEntry(WatchEntry* entry) {
     if (entry->readPending.load()) {
         // The system may still write into this entry's buffer and OVERLAPPED block: leave
-        // them allocated (and the handle open, so the read stays where it is).
+        // them allocated.
         return;
     }
-    if (entry->directory != INVALID_HANDLE_VALUE && entry->directory) {
-        CloseHandle(entry->directory);
-    }
+    CloseDirectory(entry);
     delete[] entry->path;
     delete[] reinterpret_cast<DWORD*>(entry->buffer);
     delete entry;
+}
+
+void ReadDirectoryChanges::CloseDirectory(WatchEntry* entry) {
+    if (entry->directory != INVALID_HANDLE_VALUE && entry->directory) {
+        CloseHandle(entry->directory);
+    }
+    entry->directory = INVALID_HANDLE_VALUE;
+}
+
+HANDLE ReadDirectoryChanges::OpenDirectory(const wchar_t* path) {
+    return CreateFileW(path, FILE_LIST_DIRECTORY,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr);
 }
 
 DWORD ReadDirectoryChanges::AddDirectory(const wchar_t* path) {
@@ -109,9 +120,7 @@ DWORD ReadDirectoryChanges::AddDirectory(const wchar_t* path) {
     }
     wmemcpy(entry->path, path, length + 1);
 
-    entry->directory = CreateFileW(
-        path, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr);
+    entry->directory = OpenDirectory(path);
     if (entry->directory == INVALID_HANDLE_VALUE) {
         DWORD error = GetLastError();
         FreeEntry(entry);
@@ -207,6 +216,12 @@ DWORD ReadDirectoryChanges::SetStopped(DWORD state) {
     if (watches.empty()) {
         return ERROR_NO_DATA;
     }
+    hold.Leave();
+    ReopenClosedDirectories();
+    hold.Enter();
+    if (!stopped) {
+        return ERROR_ALREADY_ASSIGNED;
+    }
     // The list of entries to tell of lost changes is made before anything starts, so that a
     // failed allocation leaves the watcher stopped instead of throwing out of a started one.
     std::vector<std::pair<ULONG_PTR, WatchEntry*>> entries;
@@ -222,7 +237,9 @@ DWORD ReadDirectoryChanges::SetStopped(DWORD state) {
     workerThread.reset(worker);
     for (auto& [key, entry] : watches) {
         entry->failedReads = 0;
-        IssueRead(entry);
+        if (entry->directory != INVALID_HANDLE_VALUE) {
+            IssueRead(entry);
+        }
         entries.emplace_back(key, entry);
     }
     stopped = false;
@@ -239,6 +256,41 @@ DWORD ReadDirectoryChanges::SetStopped(DWORD state) {
     return 0;
 }
 
+void ReadDirectoryChanges::ReopenClosedDirectories() {
+    // The paths are copied under the lock and opened outside it: opening is disk access.
+    std::vector<std::pair<ULONG_PTR, std::wstring>> closed;
+    {
+        CriticalSection hold(lock);
+        hold.Enter();
+        try {
+            for (const auto& [key, entry] : watches) {
+                if (entry->directory == INVALID_HANDLE_VALUE) {
+                    closed.emplace_back(key, entry->path);
+                }
+            }
+        } catch (const std::bad_alloc&) {
+            return;  // those directories stay unwatched (not healthy) until the next start
+        }
+    }
+    for (const auto& [key, path] : closed) {
+        tvn::UniqueFile directory(OpenDirectory(path.c_str()));
+        if (!directory) {
+            continue;  // gone for now: no read, so the watch reports itself not healthy
+        }
+        CriticalSection hold(lock);
+        hold.Enter();
+        auto it = watches.find(key);
+        if (it == watches.end() || it->second->directory != INVALID_HANDLE_VALUE) {
+            continue;
+        }
+        // A new handle may be bound to the port under the key its closed predecessor had: the
+        // predecessor's completions were all drained when it was closed.
+        if (CreateIoCompletionPort(directory.get(), completionPort.get(), key, 0)) {
+            it->second->directory = directory.release();
+        }
+    }
+}
+
 // Called without the lock held (the worker takes it); takes it for the tear-down of the reads.
 void ReadDirectoryChanges::Stop() {
     PostQueuedCompletionStatus(completionPort.get(), 0, 0, nullptr);
@@ -252,14 +304,17 @@ void ReadDirectoryChanges::Stop() {
     stopped = true;
 }
 
+// Closing a directory's handle ends its read: the system completes it on the port (cancelled,
+// or "handles closed") whichever thread issued it. CancelIo would reach only the reads of the
+// calling thread, and the reads here are issued by the worker and by the owner.
 void ReadDirectoryChanges::CancelAndDrainLocked() {
     size_t pending = 0;
     for (auto& [key, entry] : watches) {
         entry->healthy.store(false);
         if (entry->readPending.load()) {
-            CancelIoEx(entry->directory, &entry->overlapped);
             ++pending;
         }
+        CloseDirectory(entry);
     }
     while (pending > 0) {
         DWORD bytes = 0;

@@ -31,6 +31,8 @@ class ReadDirectoryChanges;
 // can be in flight at once without writing into each other's records.
 struct WatchEntry {
     wchar_t* path;  // owned copy of the path given to AddDirectory, zero-terminated
+    // Opened for overlapped reads and bound to the port under the entry's key; closed (and
+    // INVALID_HANDLE_VALUE) while the watcher is stopped, which is how pending reads end.
     HANDLE directory;
     OVERLAPPED overlapped;          // of the read in flight; zeroed, no event
     BYTE* buffer;                   // owned, bufferSize bytes, DWORD-aligned
@@ -131,7 +133,13 @@ class ReadDirectoryChanges {
     // Sends OnChanges the news that the changes of `entry` were lost, unless such news is
     // already on its way.
     void DispatchLost(ULONG_PTR key, WatchEntry* entry);
+    // Ends every pending read by closing its directory's handle, then waits for the reads to
+    // report. Called with the lock held, after the worker has ended.
     void CancelAndDrainLocked();
+    // Opens again the directories whose handles the last stop closed.
+    void ReopenClosedDirectories();
+    static HANDLE OpenDirectory(const wchar_t* path);
+    static void CloseDirectory(WatchEntry* entry);
     static void FreeEntry(WatchEntry* entry);
 
     std::atomic<long> runningBatches_{0};

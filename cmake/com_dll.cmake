@@ -1,8 +1,9 @@
 # tvn_com_dll(TARGET OUTPUT_NAME <file name> IDL <idl> RC <rc> DEF <def> [MANIFEST <manifest>]
 #             [SOURCES <entry file and registry script> ...] [LIBS <libraries> ...])
-# Builds an in-process COM library: widl makes the type library, the header, the GUIDs and the
-# proxy/stub from IDL; RC embeds the type library as TYPELIB 1 (and MANIFEST, if given, as
-# RT_MANIFEST 2, which the rc file names); DEF exports the four COM entry points;
+# Builds an in-process COM library that setup ships (tvn_ship): widl makes the type library,
+# the header, the GUIDs and the proxy/stub from IDL; RC embeds the type library as TYPELIB 1
+# (and MANIFEST, if given, as RT_MANIFEST 2, which the rc file names); DEF exports the four
+# COM entry points;
 # common/inproc_module.cpp supplies DllMain and the exports, chaining the proxy/stub's own
 # entry points (built with the prefix Prx). SOURCES hold the library's class table
 # (tvn::com::kInprocModule) and its registration script.
@@ -42,6 +43,7 @@ function(tvn_com_dll target)
     target_compile_definitions(${target} PRIVATE TVN_PROXY_STUB)
     set_target_properties(${target} PROPERTIES OUTPUT_NAME "${ARG_OUTPUT_NAME}" PREFIX ""
                           IMPORT_PREFIX "")
+    tvn_ship(${target})
     target_include_directories(${target} PRIVATE ${gen} ${rc_dir})
     target_link_libraries(${target} PRIVATE ${ARG_LIBS} ${target}_interface tvn_common_lib
                           rpcrt4 ole32 oleaut32 uuid)

@@ -13,9 +13,10 @@ namespace {
 
 constexpr int kSeparatorHeight = 5;
 
-// The NONCLIENTMETRICSW of every Windows version (without iPaddedBorderWidth).
+// The NONCLIENTMETRICSW of every Windows version: the XP-era layout, without the
+// iPaddedBorderWidth that Vista added (and that earlier systems refuse).
 constexpr UINT kMetricsSize = 500;
-static_assert(offsetof(NONCLIENTMETRICSW, iPaddedBorderWidth) == kMetricsSize);
+static_assert(sizeof(NONCLIENTMETRICSW) == kMetricsSize);
 
 // GetLastError(), or `fallback` when the failing call left none: a failure is never 0.
 DWORD LastErrorOr(DWORD fallback) noexcept {

@@ -8,6 +8,7 @@
 
 #include <oleauto.h>
 
+#include "ascii_fold.h"
 #include "com_ptr.h"
 #include "registry.h"
 #include "unique_handle.h"
@@ -28,10 +29,10 @@ struct KeyPlan {
     size_t depth = 0;  // number of path components
 };
 
+// The tables' key names are ASCII (GUIDs, fixed words and file names of our own), so the A-Z
+// fold is the registry's own rule for them.
 bool SameName(const std::wstring& a, const std::wstring& b) {
-    return a.size() == b.size() &&
-           CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
-                                static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
+    return a.size() == b.size() && EqualFoldingAscii(a.c_str(), b.c_str());
 }
 
 // A key path must have no empty component: no leading, trailing or doubled backslash.
@@ -111,7 +112,7 @@ bool IsGone(LSTATUS status) {
 
 // Deletes a key with everything below it; a key that is not there counts as deleted.
 LSTATUS DeleteWhole(HKEY root, const std::wstring& path) {
-    LSTATUS status = RegDeleteTreeW(root, path.c_str());
+    LSTATUS status = DeleteKeyTree(root, path.c_str());
     return IsGone(status) ? ERROR_SUCCESS : status;
 }
 

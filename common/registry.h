@@ -41,4 +41,31 @@ inline OpenedKey CreateKey(HKEY root, const wchar_t* path, REGSAM access,
     return result;
 }
 
+// Deletes the key `path` below `root` with every key under it, deepest first. The status of
+// the first step that failed; ERROR_FILE_NOT_FOUND when the key is not there. (Our own, for
+// RegDeleteTreeW came with Vista.)
+inline LSTATUS DeleteKeyTree(HKEY root, const wchar_t* path) noexcept {
+    OpenedKey opened = OpenKey(root, path, KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE | DELETE);
+    if (!opened) {
+        return opened.status;
+    }
+    for (;;) {
+        wchar_t name[256];  // a key name has at most 255 units
+        DWORD length = 256;
+        LSTATUS status =
+            RegEnumKeyExW(opened.key.get(), 0, name, &length, nullptr, nullptr, nullptr, nullptr);
+        if (status == ERROR_NO_MORE_ITEMS) {
+            break;
+        }
+        if (status == ERROR_SUCCESS) {
+            status = DeleteKeyTree(opened.key.get(), name);
+        }
+        if (status != ERROR_SUCCESS) {
+            return status;
+        }
+    }
+    opened.key.reset();
+    return RegDeleteKeyW(root, path);
+}
+
 }  // namespace tvn

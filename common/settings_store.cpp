@@ -6,6 +6,7 @@
 #include <cwchar>
 #include <iterator>
 
+#include "ascii_fold.h"
 #include "registry.h"
 
 namespace tvn::SettingsStore {
@@ -180,16 +181,13 @@ constexpr wchar_t kSeparatorNone[] = L"Don't use";
 constexpr wchar_t kSeparatorSpace[] = L"Space";
 static_assert(std::size(kSeparatorNone) <= kSeparatorTextUnits);
 
-bool SameTextIgnoringCase(const wchar_t* a, const wchar_t* b) {
-    return CompareStringOrdinal(a, -1, b, -1, TRUE) == CSTR_EQUAL;
-}
 }  // namespace
 
 wchar_t SeparatorFromText(const wchar_t* text) {
-    if (text == nullptr || text[0] == L'\0' || SameTextIgnoringCase(text, kSeparatorNone)) {
+    if (text == nullptr || text[0] == L'\0' || EqualFoldingAscii(text, kSeparatorNone)) {
         return 0;
     }
-    if (SameTextIgnoringCase(text, kSeparatorSpace)) {
+    if (EqualFoldingAscii(text, kSeparatorSpace)) {
         return L' ';
     }
     return text[0];

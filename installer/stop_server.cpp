@@ -121,12 +121,12 @@ bool AllEnded(const std::vector<tvn::UniqueHandleObj>& processes) {
 
 // Polls until every process has ended and the mutex is gone, or the time is up.
 bool WaitUntilEnded(const std::vector<tvn::UniqueHandleObj>& processes, DWORD timeoutMs) {
-    const ULONGLONG until = GetTickCount64() + timeoutMs;
+    const DWORD start = GetTickCount();
     for (;;) {
         if (AllEnded(processes)) {
             return true;
         }
-        if (GetTickCount64() >= until) {
+        if (GetTickCount() - start >= timeoutMs) {  // unsigned: right across the 49-day wrap
             return false;
         }
         Sleep(kPollMs);

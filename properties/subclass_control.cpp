@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "sync.h"
 #include "unique_handle.h"
 
 namespace acl {
@@ -12,7 +13,7 @@ namespace {
 // control attaches and deletes it after the last one, so a program that holds the same atom
 // name (another instance, or any other user) keeps it.
 struct AtomState {
-    SRWLOCK lock = SRWLOCK_INIT;
+    OwnedCriticalSection lock;
     tvn::UniqueGlobalAtom atom;
     volatile LONG uses = 0;
 };
@@ -26,7 +27,8 @@ DWORD LastErrorOr(DWORD fallback) noexcept {
 // Adds one use of the atom (creating the process's reference at the first); returns 0 and
 // the atom, or the system's error.
 DWORD AcquireAtom(ATOM* atom) noexcept {
-    AcquireSRWLockExclusive(&g_atom.lock);
+    CriticalSection hold(g_atom.lock);
+    hold.Enter();
     DWORD result = ERROR_SUCCESS;
     if (!g_atom.atom) {
         g_atom.atom.reset(GlobalAddAtomW(SubclassControlBase::kAtomName));
@@ -38,25 +40,23 @@ DWORD AcquireAtom(ATOM* atom) noexcept {
         InterlockedIncrement(&g_atom.uses);
         *atom = g_atom.atom.get();
     }
-    ReleaseSRWLockExclusive(&g_atom.lock);
     return result;
 }
 
 void ReleaseAtom() noexcept {
-    AcquireSRWLockExclusive(&g_atom.lock);
+    CriticalSection hold(g_atom.lock);
+    hold.Enter();
     if (InterlockedDecrement(&g_atom.uses) <= 0) {
         g_atom.uses = 0;
         g_atom.atom.reset();
     }
-    ReleaseSRWLockExclusive(&g_atom.lock);
 }
 
 // The atom while a use is held (callers hold one, so it cannot change under them).
 ATOM CurrentAtom() noexcept {
-    AcquireSRWLockShared(&g_atom.lock);
-    ATOM atom = g_atom.atom.get();
-    ReleaseSRWLockShared(&g_atom.lock);
-    return atom;
+    CriticalSection hold(g_atom.lock);
+    hold.Enter();
+    return g_atom.atom.get();
 }
 
 SubclassControlBase* ObjectOf(HWND window) noexcept {

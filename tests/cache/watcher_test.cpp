@@ -227,6 +227,10 @@ TEST_F(WatcherTest, ChangesWhileStoppedAreTreatedAsLostOnRestart) {
     ASSERT_EQ(watcher.SetStopped(0), 0u);
     ASSERT_TRUE(WaitFor([&] { return MarksOf(cache, W(L"data\\y")) == kBoth; }));
     EXPECT_EQ(Cached(cache, W()), before + 50);
+    // The stop closed the watched directories; the start opened them again and watches them.
+    tree.File(L"w\\data\\y\\after-restart.bin", 70);
+    ASSERT_TRUE(WaitFor([&] { return MarksOf(cache, W(L"data\\y")) == kBoth; }));
+    EXPECT_EQ(Cached(cache, W()), before + 120);
 }
 
 // So many creations at once that the system's change list overflows the read buffer at least

@@ -30,6 +30,7 @@ SetCompressor /SOLID lzma
 !include "FileFunc.nsh"
 !include "Sections.nsh"
 !include "x64.nsh"
+!include "WinVer.nsh"
 
 !define PRODUCT "Tolvane"
 !define PUBLISHER "Quorlen"
@@ -67,6 +68,11 @@ VIAddVersionKey /LANG=1033 "LegalCopyright" "Copyright ${PUBLISHER}"
 !insertmacro MUI_PAGE_COMPONENTS
 !insertmacro MUI_PAGE_DIRECTORY
 !insertmacro MUI_PAGE_INSTFILES
+; The finish page's text is set in .onInit: on Windows Vista and later it also says where the
+; columns can be seen (silent installs show no page, and so say nothing).
+Var FinishText
+!define MUI_FINISHPAGE_TEXT "$FinishText"
+!define MUI_FINISHPAGE_TEXT_LARGE
 !insertmacro MUI_PAGE_FINISH
 
 !insertmacro MUI_UNPAGE_CONFIRM
@@ -251,6 +257,12 @@ Function .onInit
         SetErrorLevel ${EXIT_FAILED}
         Abort
     ${EndIf}
+    ; Explorer hosts column handlers and toolbars up to 64-bit Windows XP and Server 2003.
+    StrCpy $FinishText "$(^Name) has been installed on your computer."
+    ${If} ${AtLeastWinVista}
+        StrCpy $FinishText "$FinishText$\r$\n$\r$\nExplorer of this version of Windows shows neither column handlers nor toolbars: the size columns appear only in file managers that load column handlers. The cache server and the properties program work as everywhere."
+    ${EndIf}
+    StrCpy $FinishText "$FinishText$\r$\n$\r$\nClick Finish to close this wizard."
     ; Over an existing install the component follows what the user chose since: no Run entry
     ; now means the box in the properties program was cleared.
     ReadRegStr $0 HKLM "${UNINST_KEY}" "DisplayName"

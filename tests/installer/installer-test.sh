@@ -15,6 +15,9 @@
 #            removes them.
 # failing    a setup made from the same script with a damaged TVN Bar.dll stops with an error
 #            exit code after registering the other two servers, and leaves nothing behind.
+# finish     an interactive install, clicked through: its finish page says that Explorer shows
+#            no column handlers or toolbars on a Windows that reports 6.1 (Windows 7), and
+#            says nothing of it on one that reports 5.2 (Windows Server 2003).
 set -uo pipefail
 build=$(cd "$1" && pwd)
 scenario=$2
@@ -38,6 +41,8 @@ wine wineboot >/dev/null 2>&1 </dev/null
 tools="$WINEPREFIX/drive_c/tvn-test"
 mkdir -p "$tools"
 cp "$build/installer/$setup_name" "$tools/setup.exe"
+title="Tolvane ${setup_name#Tolvane-Setup-}"
+title="${title%-x64.exe} Setup"
 cp "$build/tests/installer/installer_checks.exe" "$build/tools/details_view.exe" \
     "$build/tests/installer/window_probe.exe" "$tools/"
 
@@ -253,10 +258,51 @@ failing() {
     check Uninstalled Server.DoesNotRun
 }
 
+# page [BUTTON]: presses BUTTON of the setup's window (when given), then leaves the texts of
+# the page it shows in $run/page.txt.
+page() {
+    rm -f "$WINEPREFIX/drive_c/tvn-test/page.txt"
+    run_wine probe.log 'C:\tvn-test\window_probe.exe' "$title" 'C:\tvn-test\page.txt' "$@" \
+        || fail "no setup window after: $step"
+    tr -d '\r' <"$WINEPREFIX/drive_c/tvn-test/page.txt" >"$run/page.txt" 2>/dev/null
+}
+
+finish() {
+    local note="Explorer of this version of Windows shows neither column handlers nor toolbars"
+    local version
+    for version in win7 win2003; do
+        step="an interactive install on $version"
+        run_wine winecfg.log winecfg -v "$version" || fail "winecfg -v $version"
+        (cd "$WINEPREFIX/drive_c" && wine 'C:\tvn-test\setup.exe' >"$run/setup-ui.log" 2>&1 \
+            </dev/null) &
+        local installing=$!
+        page    # the components
+        page 1  # Next: the folder
+        page 1  # Install
+        local tries=0
+        until grep -q "Click Finish" "$run/page.txt" || [ $tries -ge 60 ]; do
+            sleep 1
+            tries=$((tries + 1))
+            page
+        done
+        grep -q "has been installed on your computer" "$run/page.txt" \
+            || fail "no finish page after: $step"
+        if [ $version = win7 ] && ! grep -qF "$note" "$run/page.txt"; then
+            fail "the finish page does not say where the columns appear after: $step"
+        elif [ $version = win2003 ] && grep -qF "$note" "$run/page.txt"; then
+            fail "the finish page speaks of later Windows after: $step"
+        fi
+        page 1  # Finish
+        wait $installing || fail "$step: exit code $?"
+        check Installed.EveryFileIsInTheProgramFolder
+    done
+}
+
 case $scenario in
     lifecycle) lifecycle ;;
     held) held ;;
     failing) failing ;;
+    finish) finish ;;
     *) echo "unknown scenario $scenario"; exit 1 ;;
 esac
 

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Takes the screenshots of setup and the uninstaller in a throw-away Wine prefix on a virtual
 # display, with Wine drawing the title bars: docs/screenshots/setup-components.png (the first
-# page with the "Start cache with Windows" component), setup-folder.png (the install folder)
+# page with the "Start cache with Windows" component), setup-folder.png (the install folder),
+# setup-finish.png (the last page, as a Windows later than Server 2003 shows it),
 # uninstall-settings.png (the "Remove my settings" box) and setup-failed.png (the message of a
 # setup whose TVN Bar.dll is damaged, as the tests make it).
 set -euo pipefail
@@ -51,6 +52,13 @@ xvfb-run -a -s "-screen 0 800x600x24" bash -c '
     shoot "$shots/setup-components.png"
     probe "Tolvane $version Setup" 1
     shoot "$shots/setup-folder.png"
+    probe "Tolvane $version Setup" 1
+    for i in $(seq 60); do
+        grep -q "Click Finish" "$ready" && break
+        sleep 1
+        probe "Tolvane $version Setup"
+    done
+    shoot "$shots/setup-finish.png"
     wineserver -k || true
     wineserver -w || true
     wine wineboot >/dev/null 2>&1 </dev/null
@@ -69,4 +77,4 @@ xvfb-run -a -s "-screen 0 800x600x24" bash -c '
     shoot "$shots/setup-failed.png"
     wineserver -k || true
     ' shot "$version" "$shots"
-echo "wrote $shots/setup-components.png setup-folder.png uninstall-settings.png setup-failed.png"
+echo "wrote $shots/setup-components.png setup-folder.png setup-finish.png uninstall-settings.png setup-failed.png"

@@ -4,7 +4,8 @@
 //   window_probe TITLE READY_FILE [BUTTON_ID]
 //
 // Waits up to 20 s for a visible window whose title begins with TITLE, presses the button BUTTON_ID
-// in it when given, then writes the window's rectangle ("left top right bottom") into READY_FILE.
+// in it when given, then writes the window's rectangle ("left top right bottom") into READY_FILE,
+// followed by the texts of its visible child windows, one a line (UTF-8).
 // Exit code 0, or 1 for bad arguments, 2 when no such window came up, 3 when it has no such
 // button.
 #include <windows.h>
@@ -16,6 +17,16 @@ struct Search {
     const wchar_t* title;
     HWND found;
 };
+
+BOOL CALLBACK WriteText(HWND child, LPARAM param) {
+    wchar_t text[2048] = {};
+    if (IsWindowVisible(child) && GetWindowTextW(child, text, 2048) > 0) {
+        char utf8[8192] = {};
+        WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8, sizeof(utf8), nullptr, nullptr);
+        fprintf(reinterpret_cast<FILE*>(param), "%s\n", utf8);
+    }
+    return TRUE;
+}
 
 BOOL CALLBACK MatchTitle(HWND window, LPARAM param) {
     auto* search = reinterpret_cast<Search*>(param);
@@ -60,6 +71,7 @@ int wmain(int argc, wchar_t** argv) {
         return 1;
     }
     fprintf(ready, "%ld %ld %ld %ld\n", rect.left, rect.top, rect.right, rect.bottom);
+    EnumChildWindows(window, WriteText, reinterpret_cast<LPARAM>(ready));
     fclose(ready);
     return 0;
 }

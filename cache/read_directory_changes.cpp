@@ -264,7 +264,9 @@ void ReadDirectoryChanges::ReopenClosedDirectories() {
         hold.Enter();
         try {
             for (const auto& [key, entry] : watches) {
-                if (entry->directory == INVALID_HANDLE_VALUE) {
+                // A read that never reported after its handle was closed still owns the
+                // entry's buffer and OVERLAPPED block: that directory stays unwatched.
+                if (entry->directory == INVALID_HANDLE_VALUE && !entry->readPending.load()) {
                     closed.emplace_back(key, entry->path);
                 }
             }
@@ -284,7 +286,7 @@ void ReadDirectoryChanges::ReopenClosedDirectories() {
             continue;
         }
         // A new handle may be bound to the port under the key its closed predecessor had: the
-        // predecessor's completions were all drained when it was closed.
+        // predecessor's read has reported (it is not pending), so nothing of it is left.
         if (CreateIoCompletionPort(directory.get(), completionPort.get(), key, 0)) {
             it->second->directory = directory.release();
         }

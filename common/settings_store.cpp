@@ -147,6 +147,9 @@ void Read(HKEY key, std::span<const ValueRead> reads, Settings& s) {
             ReadField(key, field.name, at, field.bytes, read.capacityBytes);
         }
     }
+    // The symbol is also shown as a one-character text: a 4-byte value whose second unit is
+    // not zero must not leave it unterminated.
+    s.pbSymbol[1] = L'\0';
 }
 
 LSTATUS WriteBytes(HKEY key, const wchar_t* name, const void* data, DWORD sizeBytes) {

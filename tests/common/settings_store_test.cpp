@@ -368,6 +368,8 @@ TEST(SettingsStore, EachReaderTakesItsOwnCapacities) {
     key.Put(ss::kViewStyle, REG_DWORD, &style, sizeof(style));
     int64_t cacheAll = 1;
     key.Put(ss::kCacheAll, REG_BINARY, &cacheAll, sizeof(cacheAll));
+    const wchar_t symbol[] = {L'#', L'X'};  // 4 bytes, the second unit not zero
+    key.Put(ss::kPB_Symbol, REG_BINARY, symbol, sizeof(symbol));
 
     ss::Settings cell;
     cell.cacheAll = 7;  // not a cell value: stays
@@ -375,6 +377,7 @@ TEST(SettingsStore, EachReaderTakesItsOwnCapacities) {
     EXPECT_EQ(cell.viewStyle, 2);
     EXPECT_EQ(cell.separator, L' ') << "4 bytes do not fit the provider's 2";
     EXPECT_EQ(cell.cacheAll, 7);
+    EXPECT_EQ(std::wstring(cell.pbSymbol), L"#") << "the symbol is always one terminated unit";
     ss::Read(key.get(), ss::kColumnTitleReads, cell);
     EXPECT_EQ(std::wstring(cell.columnTitle), L"VudaZe");
 
@@ -383,6 +386,7 @@ TEST(SettingsStore, EachReaderTakesItsOwnCapacities) {
     EXPECT_EQ(std::wstring(properties.columnTitle), title100);
     EXPECT_EQ(properties.separator, L',');
     EXPECT_EQ(properties.cacheAll, 1);
+    EXPECT_EQ(std::wstring(properties.pbSymbol), L"#");
 
     ss::Settings toolbar;
     ss::Read(key.get(), ss::kToolbarReads, toolbar);

@@ -249,19 +249,23 @@ std::wstring CacheServerPathBeside(const std::wstring& programPath) {
 }
 
 LSTATUS SetAutostart(const wchar_t* serverPath) {
-    if (serverPath == nullptr || *serverPath == L'\0') {
+    if (serverPath == nullptr || *serverPath == L'\0' || std::wcschr(serverPath, L'"')) {
         return ERROR_INVALID_PARAMETER;
     }
-    size_t bytes = (std::wcslen(serverPath) + 1) * sizeof(wchar_t);
-    if (bytes > 0x7FFFFFFF) {
+    // Quoted: the system runs the entry as a command line, and an unquoted path with blanks
+    // ("C:\Program Files\...") would first be tried as the program "C:\Program".
+    const size_t length = std::wcslen(serverPath);
+    if (length > kMaxAutostartPathUnits) {
         return ERROR_INVALID_PARAMETER;
     }
+    const std::wstring command = L"\"" + std::wstring(serverPath, length) + L"\"";
     OpenedKey run = CreateKey(HKEY_CURRENT_USER, kRunKeyPath, KEY_SET_VALUE);
     if (!run) {
         return run.status;
     }
     return RegSetValueExW(run.key.get(), kRunValueName, 0, REG_SZ,
-                          reinterpret_cast<const BYTE*>(serverPath), static_cast<DWORD>(bytes));
+                          reinterpret_cast<const BYTE*>(command.c_str()),
+                          static_cast<DWORD>((command.size() + 1) * sizeof(wchar_t)));
 }
 
 LSTATUS RemoveAutostart() {

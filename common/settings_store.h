@@ -207,11 +207,13 @@ inline constexpr const wchar_t* kCacheServerFileName = L"TVN Cache.exe";
 // The cache server's path beside a program: `programPath` up to its last backslash, then
 // "\TVN Cache.exe".
 std::wstring CacheServerPathBeside(const std::wstring& programPath);
-// Writes the entry (the path without quotes or arguments, with its terminating zero).
+// Writes the entry: the path in double quotes, no arguments, with its terminating zero. A
+// path that holds a quote itself, or is longer than a Windows path can be, is refused.
+inline constexpr size_t kMaxAutostartPathUnits = 32767;
 LSTATUS SetAutostart(const wchar_t* serverPath);
 // Deletes the entry; an entry that is not there counts as removed.
 LSTATUS RemoveAutostart();
-// True when the entry exists, whatever its data.
+// True when the entry exists, whatever its data (quoted or not, written by any version).
 bool IsAutostartSet();
 
 // Configuration-update message: broadcast after the settings changed (wParam 1, lParam 0).

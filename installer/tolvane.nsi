@@ -230,11 +230,11 @@ failed:
     Abort
 SectionEnd
 
-; The Run entry exactly as the properties program writes it: the server's full path, no quotes,
-; no arguments. Without this component an existing entry is removed, as the program does when
-; its box is cleared.
+; The Run entry exactly as the properties program writes it: the server's full path in double
+; quotes, no arguments. Without this component an existing entry is removed, as the program
+; does when its box is cleared.
 Section "Start cache with Windows" SecAutostart
-    WriteRegStr HKCU "${RUN_KEY}" "${RUN_VALUE}" "$INSTDIR\TVN Cache.exe"
+    WriteRegStr HKCU "${RUN_KEY}" "${RUN_VALUE}" '"$INSTDIR\TVN Cache.exe"'
 SectionEnd
 
 Section "-AutostartOff"

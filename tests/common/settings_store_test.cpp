@@ -220,16 +220,21 @@ TEST(SettingsStore, AutostartEntry) {
     EXPECT_TRUE(ss::IsAutostartSet());
     {
         tvn::UniqueHKey run;
-        ASSERT_EQ(ERROR_SUCCESS,
-                  RegOpenKeyExW(HKEY_CURRENT_USER, ss::kRunKeyPath, 0, KEY_READ, run.put()));
+        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CURRENT_USER, ss::kRunKeyPath, 0,
+                                               KEY_READ | KEY_SET_VALUE, run.put()));
         wchar_t data[300] = {};
         DWORD size = sizeof(data);
         DWORD type = 0;
         ASSERT_EQ(ERROR_SUCCESS, RegQueryValueExW(run.get(), L"TVNCache", nullptr, &type,
                                                   reinterpret_cast<BYTE*>(data), &size));
         EXPECT_EQ(static_cast<DWORD>(REG_SZ), type);
-        EXPECT_EQ((path.size() + 1) * sizeof(wchar_t), size);
-        EXPECT_EQ(path, data);
+        EXPECT_EQ((path.size() + 3) * sizeof(wchar_t), size);
+        EXPECT_EQ(L"\"" + path + L"\"", data);
+        // An entry written unquoted (by an earlier version) is just as present.
+        ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(run.get(), L"TVNCache", 0, REG_SZ,
+                                                reinterpret_cast<const BYTE*>(path.c_str()),
+                                                DWORD((path.size() + 1) * sizeof(wchar_t))));
+        EXPECT_TRUE(ss::IsAutostartSet());
     }
     EXPECT_EQ(ERROR_SUCCESS, ss::RemoveAutostart());
     EXPECT_FALSE(ss::IsAutostartSet());
@@ -243,6 +248,7 @@ TEST(SettingsStore, AutostartEntry) {
     EXPECT_FALSE(ss::IsAutostartSet());
 
     EXPECT_EQ(ERROR_INVALID_PARAMETER, ss::SetAutostart(L""));
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, ss::SetAutostart(L"C:\\a\" /x \"b.exe"));
     EXPECT_FALSE(ss::IsAutostartSet());
 }
 

@@ -352,7 +352,7 @@ TEST_F(PropertiesProgramTest, DisablingTheCacheAsksAndNoTakesItBack) {
 
 // Start cache with Windows mirrors the Run entry; OK writes or deletes it, Cancel neither.
 TEST_F(PropertiesProgramTest, StartWithWindowsWritesOrDeletesTheRunEntryOnOkOnly) {
-    const std::wstring server = std::wstring(kInstallDir) + L"\\TVN Cache.exe";
+    const std::wstring server = L"\"" + std::wstring(kInstallDir) + L"\\TVN Cache.exe\"";
     struct Case {
         const wchar_t* before;  // Run entry before the start, or none
         bool click;
@@ -362,7 +362,9 @@ TEST_F(PropertiesProgramTest, StartWithWindowsWritesOrDeletesTheRunEntryOnOkOnly
     const Case cases[] = {
         {nullptr, true, IDOK, server},
         {L"C:\\elsewhere\\TVN Cache.exe", true, IDOK, std::nullopt},
-        {L"C:\\elsewhere\\TVN Cache.exe", true, IDCANCEL, L"C:\\elsewhere\\TVN Cache.exe"},
+        {L"\"C:\\else where\\TVN Cache.exe\"", true, IDCANCEL,
+         L"\"C:\\else where\\TVN Cache.exe\""},
+        {L"\"C:\\else where\\TVN Cache.exe\"", false, IDOK, server},  // quoted or not
         {nullptr, true, IDCANCEL, std::nullopt},
         {L"x", false, IDOK, server},  // an entry of any content counts as checked
     };
@@ -370,7 +372,9 @@ TEST_F(PropertiesProgramTest, StartWithWindowsWritesOrDeletesTheRunEntryOnOkOnly
         SCOPED_TRACE(Narrow(c.before ? c.before : L"(none)") + " close " + std::to_string(c.close));
         ClearSettings();
         if (c.before != nullptr) {
-            ASSERT_EQ(Store::SetAutostart(c.before), ERROR_SUCCESS);
+            ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, Store::kRunKeyPath, Store::kRunValueName,
+                                      REG_SZ, c.before, DWORD((wcslen(c.before) + 1) * 2)),
+                      ERROR_SUCCESS);
         }
         PropertiesProgram program;
         Start(program);
@@ -747,7 +751,7 @@ TEST_F(PropertiesProgramTest, FolderTooLongForAPathRefusesInsteadOfCutting) {
             EXPECT_EQ(calls[i].substr(calls[i].rfind(L"|") + 1), folder + expected[i]);
         }
         EXPECT_EQ(RunEntry(),
-                  c.runEntry ? std::optional(folder + L"\\TVN Cache.exe") : std::nullopt);
+                  c.runEntry ? std::optional(L"\"" + folder + L"\\TVN Cache.exe\"") : std::nullopt);
         test::RemoveTree(L"C:\\tvn-long-" + std::wstring(108, L'a'));
     }
 }

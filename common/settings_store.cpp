@@ -294,10 +294,66 @@ UINT RegisterConfigUpdateMessage() {
     return RegisterWindowMessageW(kConfigUpdateMessageName);
 }
 
-void BroadcastConfigUpdate(UINT message) {
-    if (message != 0) {
-        SendMessageW(HWND_BROADCAST, message, 1, 0);
+namespace {
+
+// One announcement to the top-level windows. Each is sent the message and waited for, but
+// never longer than kAnnounceWindowMs, and no longer at all once kAnnounceTotalMs have passed
+// or once another window of its thread has not answered in time: those windows are only
+// notified (the message is queued for them without waiting), so a program that has stopped
+// answering costs the caller one short wait at most, and only once.
+constexpr DWORD kAnnounceWindowMs = 1000;
+constexpr DWORD kAnnounceTotalMs = 3000;
+constexpr size_t kMaxSlowThreads = 16;
+
+struct Announcement {
+    UINT message;
+    DWORD started;  // GetTickCount at the start (differences are wrap-safe)
+    DWORD ownThread;
+    DWORD slowThreads[kMaxSlowThreads];
+    size_t slowCount;
+
+    bool IsSlow(DWORD thread) const {
+        for (size_t i = 0; i < slowCount; ++i) {
+            if (slowThreads[i] == thread) {
+                return true;
+            }
+        }
+        return false;
     }
+};
+
+BOOL CALLBACK AnnounceTo(HWND window, LPARAM context) {
+    auto& announcement = *reinterpret_cast<Announcement*>(context);
+    const DWORD thread = GetWindowThreadProcessId(window, nullptr);
+    const DWORD spent = GetTickCount() - announcement.started;
+    if (thread != announcement.ownThread &&
+        (spent >= kAnnounceTotalMs || announcement.slowCount == kMaxSlowThreads ||
+         announcement.IsSlow(thread))) {
+        SendNotifyMessageW(window, announcement.message, 1, 0);
+        return TRUE;
+    }
+    // (A window of this thread is called directly; no time-out applies to it.)
+    const DWORD left = spent < kAnnounceTotalMs ? kAnnounceTotalMs - spent : 1;
+    DWORD_PTR result = 0;
+    if (SendMessageTimeoutW(window, announcement.message, 1, 0, SMTO_NORMAL | SMTO_ABORTIFHUNG,
+                            std::min(kAnnounceWindowMs, left), &result) == 0 &&
+        thread != announcement.ownThread && IsWindow(window)) {
+        announcement.slowThreads[announcement.slowCount++] = thread;
+    }
+    return TRUE;
+}
+
+}  // namespace
+
+void BroadcastConfigUpdate(UINT message) {
+    if (message == 0) {
+        return;
+    }
+    Announcement announcement{};
+    announcement.message = message;
+    announcement.started = GetTickCount();
+    announcement.ownThread = GetCurrentThreadId();
+    EnumWindows(AnnounceTo, reinterpret_cast<LPARAM>(&announcement));
 }
 
 }  // namespace tvn::SettingsStore

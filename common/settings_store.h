@@ -221,7 +221,11 @@ inline constexpr const wchar_t* kConfigUpdateMessageName =
     L"TVNConfigUpdate.{67642CC8-3FC3-405e-9158-30E53B20D7A2}";
 // The registered message id; 0 if registration failed.
 UINT RegisterConfigUpdateMessage();
-// Sends the message to every top-level window and returns when all have handled it.
+// Sends the message to every top-level window and returns when each has handled it, except
+// that it never waits on a program that has stopped answering: each window is waited for at
+// most a second, the whole announcement at most three, and the windows of a thread that did
+// not answer in time (or of any thread once the three seconds are spent) get the message
+// queued without a wait.
 void BroadcastConfigUpdate(UINT message);
 
 }  // namespace SettingsStore

@@ -8,7 +8,9 @@
 #include <string>
 
 #include "crash_reporter.h"
+#include "programs.h"
 #include "registration.h"
+#include "test_tree.h"
 #include "unique_handle.h"
 
 namespace {
@@ -56,12 +58,12 @@ struct Outcome {
     DWORD exitCode = 0;
 };
 
-// Starts the victim, answers its message box (found by caption) and waits for its end.
-Outcome RunVictim(const wchar_t* mode, const std::wstring& caption, const std::wstring& dumpName,
+// Starts the victim with `arguments`, answers its message box (found by `caption`) and waits
+// for its end.
+Outcome RunVictim(const std::wstring& arguments, const std::wstring& caption,
                   bool dbghelpDisabled) {
     Outcome outcome;
-    std::wstring commandLine =
-        L"\"" + VictimPath() + L"\" " + mode + L" \"" + caption + L"\" \"" + dumpName + L"\"";
+    std::wstring commandLine = L"\"" + VictimPath() + L"\" " + arguments;
     std::optional<DbghelpDisabled> noDbghelp;
     if (dbghelpDisabled) {
         noDbghelp.emplace();
@@ -188,7 +190,9 @@ TEST(CrashReporter, FailingProcess) {
             DeleteFileW(dumpPath.c_str());
         }
 
-        Outcome outcome = RunVictim(c.mode, caption, name + L".dmp", c.dbghelpDisabled);
+        Outcome outcome =
+            RunVictim(std::wstring(c.mode) + L" \"" + caption + L"\" \"" + name + L".dmp\"",
+                      caption, c.dbghelpDisabled);
         ASSERT_TRUE(outcome.started) << "cannot start " << testing::PrintToString(VictimPath());
         ASSERT_TRUE(outcome.ended) << "the victim did not end";
         EXPECT_EQ(c.exitCode, outcome.exitCode);
@@ -234,4 +238,45 @@ TEST(CrashReporter, UninstallPutsBackThePreviousFilterOnly) {
     tvn::CrashReporter::Uninstall();
     EXPECT_EQ(static_cast<LPTOP_LEVEL_EXCEPTION_FILTER>(later),
               SetUnhandledExceptionFilter(before));
+}
+
+// The column extension and the toolbar in one host, loaded and freed in every order, then the
+// host fails: its own filter runs when both have gone, the reporter of the one still loaded
+// when one is left; never a filter whose code has gone.
+TEST(CrashReporter, LibrariesComingAndGoingInAnyOrderLeaveALiveFilter) {
+    NoCrashDialog noCrashDialog;
+    const std::wstring folder = L"C:\\tvn-crash-host";
+    CreateDirectoryW(folder.c_str(), nullptr);
+    for (const wchar_t* library : {L"columns\\TVN.dll", L"bar\\TVN Bar.dll"}) {
+        const std::wstring built = tvn::test::BuiltFile(library);
+        const std::wstring copy = folder + built.substr(built.rfind(L'\\'));
+        ASSERT_TRUE(CopyFileW(built.c_str(), copy.c_str(), FALSE)) << GetLastError();
+    }
+    constexpr DWORD kHostFilterExitCode = 0x600D;  // as crash_victim's own filter ends
+    struct Case {
+        const wchar_t* steps;  // C/B load TVN.dll/TVN Bar.dll, c/b free them
+        const wchar_t* dump;   // the dump of the library left, or null: the host's filter
+    };
+    const Case cases[] = {
+        {L"CBcb", nullptr}, {L"CBbc", nullptr},       {L"BCcb", nullptr},
+        {L"BCbc", nullptr}, {L"CBc", L"TVN Bar.dmp"}, {L"BCb", L"TVN.dmp"},
+    };
+    const std::wstring documents = DocumentsFolder();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(tvn::test::Narrow(c.steps));
+        for (const wchar_t* dump : {L"TVN.dmp", L"TVN Bar.dmp"}) {
+            DeleteFileW((documents + L"\\" + dump).c_str());
+        }
+        Outcome outcome = RunVictim(std::wstring(L"hosted ") + c.steps + L" \"" + folder + L"\"",
+                                    L"Tolvane\x2122", false);
+        ASSERT_TRUE(outcome.ended) << "the victim did not end";
+        EXPECT_EQ(outcome.exitCode, c.dump != nullptr ? kReporterExitCode : kHostFilterExitCode);
+        EXPECT_EQ(outcome.messageBoxShown, c.dump != nullptr);
+        if (c.dump != nullptr) {
+            uint64_t size = 0;
+            EXPECT_EQ("MDMP", ReadHead(documents + L"\\" + c.dump, &size));
+            DeleteFileW((documents + L"\\" + c.dump).c_str());
+        }
+    }
+    tvn::test::RemoveTree(folder);
 }

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -573,6 +574,8 @@ TEST_F(PropertiesProgramTest, StoredPositionIsKeptOnTheVirtualScreen) {
         {"12 bytes left of and below the screen", Position(-3000, 5000, SW_SHOWNORMAL), vl, vb / 2},
         {"44 bytes above the screen", Placement({200, -500, 200 + width, -500 + height}), 200, vt},
         {"44 bytes left of the screen", Placement({-900, 50, -900 + width, 50 + height}), vl, 50},
+        {"44 bytes of extremes", Placement({LONG_MAX, LONG_MIN, LONG_MIN, LONG_MAX}), vr - width,
+         vt},
         {"50 bytes", Bytes(50, 0x10), unplaced.left, unplaced.top},
         {"8 bytes", Bytes(8, 0x10), unplaced.left, unplaced.top},
     };
@@ -586,6 +589,7 @@ TEST_F(PropertiesProgramTest, StoredPositionIsKeptOnTheVirtualScreen) {
         EXPECT_EQ(placed.left, c.left);
         EXPECT_EQ(placed.top, c.top);
         EXPECT_EQ(placed.bottom - placed.top, height);
+        EXPECT_EQ(placed.right - placed.left, width);
         program.PostCommand(IDCANCEL);
         EXPECT_EQ(program.WaitForExit(), 2u);
     }

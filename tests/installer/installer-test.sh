@@ -14,7 +14,8 @@
 #            and leaves the held libraries (and the folder) to the next restart, which
 #            removes them.
 # failing    a setup made from the same script with a damaged TVN Bar.dll stops with an error
-#            exit code after registering the other two servers, and leaves nothing behind.
+#            exit code after registering the other two servers, and leaves nothing behind; into
+#            a folder that already holds files, it deletes only the files it copied.
 set -uo pipefail
 build=$(cd "$1" && pwd)
 scenario=$2
@@ -250,6 +251,24 @@ failing() {
     local rc=$?
     [ $rc -eq 2 ] || fail "$step: exit code $rc, expected 2"
     wait_prefix_idle
+    check Uninstalled Server.DoesNotRun
+
+    # Into a folder that already holds files: only what this setup copied goes.
+    step="setup with a damaged library into a folder that holds other files"
+    local shared="$WINEPREFIX/drive_c/Shared" name
+    mkdir -p "$shared"
+    echo theirs >"$shared/Uninstall.exe"
+    echo notes >"$shared/notes.txt"
+    run_wine setup.log 'C:\tvn-test\damaged-setup.exe' /S '/D=C:\Shared'
+    rc=$?
+    [ $rc -eq 2 ] || fail "$step: exit code $rc, expected 2"
+    wait_prefix_idle
+    [ "$(cat "$shared/Uninstall.exe" 2>/dev/null)" = theirs ] || fail "$step: Uninstall.exe was deleted"
+    [ -e "$shared/notes.txt" ] || fail "$step: notes.txt was deleted"
+    for name in "TVN Cache.exe" TVN.dll "TVN Bar.dll" "TVN Properties.exe" Tolvane.chm \
+            "TVN Stop Server.exe"; do
+        [ ! -e "$shared/$name" ] || fail "$step: $name was left behind"
+    done
     check Uninstalled Server.DoesNotRun
 }
 

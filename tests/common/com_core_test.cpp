@@ -8,7 +8,6 @@ namespace {
 
 LONG g_locksDuringTeardown = -1;
 
-// An object whose own teardown records the module's lock count.
 class Probe : public IUnknown {
   public:
     static const InterfaceEntry* Interfaces() {
@@ -22,8 +21,7 @@ class Probe : public IUnknown {
     virtual ~Probe() { g_locksDuringTeardown = ModuleLock::Count(); }
 };
 
-// The library may be unloaded as soon as the count is zero, so the object keeps its lock
-// until its teardown (the class's own destructor included) has run.
+// The library may be unloaded once the count is zero: the class's own destructor still holds it.
 TEST(ComObject, ModuleLockOutlivesTheObjectsTeardown) {
     const LONG before = ModuleLock::Count();
     IUnknown* object = nullptr;

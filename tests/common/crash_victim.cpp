@@ -3,14 +3,15 @@
 // MODE: "fault"       an access violation reaches the reporter's filter
 //       "null"        the filter is called with no exception information
 //       "uninstalled" the reporter is installed and uninstalled again before the fault
-//   crash_victim hosted STEPS FOLDER
-// A host with an unhandled-exception filter of its own (it ends the process with
-// kHostFilterExitCode) loads and frees the libraries of FOLDER as STEPS says, then fails:
-// "C" loads TVN.dll, "B" loads TVN Bar.dll, "c" and "b" free them again.
+//   crash_victim hosted STEPS BUILD
+// A host with an unhandled-exception filter of its own (it ends the process with 0x600D)
+// loads and frees the libraries of the build tree BUILD as STEPS says, then fails: "C" loads
+// TVN.dll, "B" loads TVN Bar.dll, "c" and "b" free them again.
 // The texts given to the reporter are wiped right after installing, so the message box shows
 // the caption only if the reporter kept copies of its own.
 #include <windows.h>
 
+#include <cwctype>
 #include <string>
 
 #include "crash_reporter.h"
@@ -19,19 +20,16 @@ namespace cr = tvn::CrashReporter;
 
 namespace {
 
-constexpr UINT kHostFilterExitCode = 0x600D;
-
-int Host(const std::wstring& steps, const std::wstring& folder) {
-    SetUnhandledExceptionFilter(
-        [](EXCEPTION_POINTERS*) -> LONG { ExitProcess(kHostFilterExitCode); });
+int Host(const std::wstring& steps, const std::wstring& build) {
+    SetUnhandledExceptionFilter([](EXCEPTION_POINTERS*) -> LONG { ExitProcess(0x600D); });
     HMODULE loaded[2] = {};  // TVN.dll, TVN Bar.dll
     for (wchar_t step : steps) {
-        HMODULE& module = loaded[step == L'B' || step == L'b'];
-        if (step == L'C' || step == L'B') {
-            module =
-                LoadLibraryW((folder + (step == L'C' ? L"\\TVN.dll" : L"\\TVN Bar.dll")).c_str());
+        HMODULE& module = loaded[towupper(step) == L'B'];
+        if (iswupper(step)) {
+            module = LoadLibraryW(
+                (build + (step == L'C' ? L"\\columns\\TVN.dll" : L"\\bar\\TVN Bar.dll")).c_str());
         }
-        if (module == nullptr || (step != L'C' && step != L'B' && !FreeLibrary(module))) {
+        if (module == nullptr || (iswlower(step) && !FreeLibrary(module))) {
             return 6;
         }
     }

@@ -3,7 +3,6 @@
 // properties_program_test.cpp).
 #include <gtest/gtest.h>
 
-#include <climits>
 #include <string>
 
 #include "program_paths.h"
@@ -62,17 +61,16 @@ TEST(KeepOnScreen, EachFormByItsRule) {
         EXPECT_EQ(placed.top, c.placedTop) << c.left << "," << c.top;
     }
     const Case rectangles[] = {
-        {100, -400, 100, 0},            // above: moved down to the top, height kept
-        {-2000, 100, -1280, 100},       // left of the screen
-        {2500, 1500, 1620, 880},        // right and below: right/bottom edges on the screen's
-        {1800, 900, 1800, 900},         // sticking out right and bottom: not moved
-        {LONG_MAX, LONG_MIN, 1620, 0},  // extremes, the stored size ignored: moved only
+        {100, -400, 100, 0},       // above: moved down to the top, height kept
+        {-2000, 100, -1280, 100},  // left of the screen
+        {2500, 1500, 1620, 880},   // right and below: right/bottom edges on the screen's
+        {1800, 900, 1800, 900},    // sticking out right and bottom: not moved
     };
     for (const Case& c : rectangles) {
         Pos stored;
         stored.form = Pos::Form::Placement;
-        stored.placement.rcNormalPosition = {c.left, c.top, LONG_MIN, LONG_MAX};
-        stored.placement.showCmd = SW_SHOWMAXIMIZED;
+        stored.placement.rcNormalPosition = {c.left, c.top, c.left + 300, c.top + 200};
+        stored.placement.showCmd = SW_SHOWMAXIMIZED;  // the dialog cannot be maximized
         Pos moved = KeepOnScreen(stored, screen, {300, 200});
         EXPECT_EQ(moved.placement.showCmd, static_cast<UINT>(SW_SHOWNORMAL));
         RECT placed = moved.placement.rcNormalPosition;

@@ -98,6 +98,18 @@ ChainLink* OwnLink() {
     return nullptr;
 }
 
+// The table is a named object, which another program of the session could have made first:
+// a filter taken from it is used only when it lies in a module image of this process.
+LPTOP_LEVEL_EXCEPTION_FILTER InLoadedImage(LPTOP_LEVEL_EXCEPTION_FILTER filter) {
+    HMODULE module = nullptr;
+    const DWORD flags =
+        GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT;
+    return filter != nullptr &&
+                   GetModuleHandleExW(flags, reinterpret_cast<LPCWSTR>(filter), &module)
+               ? filter
+               : nullptr;
+}
+
 void CloseChain() {
     if (g_link != nullptr) {
         g_link->filter = nullptr;
@@ -199,7 +211,8 @@ void Uninstall() {
         return;
     }
     // Another copy that left before may have handed this one its own previous filter.
-    LPTOP_LEVEL_EXCEPTION_FILTER previous = g_link != nullptr ? g_link->previous : g_previous;
+    LPTOP_LEVEL_EXCEPTION_FILTER previous =
+        g_link != nullptr ? InLoadedImage(g_link->previous) : g_previous;
     LPTOP_LEVEL_EXCEPTION_FILTER current = SetUnhandledExceptionFilter(previous);
     if (current != &Filter) {
         SetUnhandledExceptionFilter(current);  // a later filter is someone else's: keep it

@@ -205,7 +205,10 @@ class ComObject final : public Class {
             ComObject* self = self_;
             LONG refs = self->refs_.Decrement();
             if (refs == 0) {
+                // The lock goes only once every destructor (the class's own included) has
+                // run: another thread may unload the library as soon as the count is zero.
                 delete self;
+                Lock::Destroyed();
             } else {
                 Lock::AfterRelease(refs);
             }
@@ -220,7 +223,7 @@ class ComObject final : public Class {
         : inner_(this), controlling_(outer != nullptr ? outer : &inner_) {
         Lock::Created();
     }
-    ~ComObject() { Lock::Destroyed(); }
+    ~ComObject() = default;
     ComObject(const ComObject&) = delete;
     ComObject& operator=(const ComObject&) = delete;
 

@@ -29,6 +29,103 @@ HWND volatile g_owner = nullptr;
 LPTOP_LEVEL_EXCEPTION_FILTER g_previous = nullptr;
 bool g_installed = false;
 
+// Every copy of the reporter in the process (one per module that links it: the column
+// extension and the toolbar share an Explorer) records its filter and the filter it replaced
+// in one table of the process, a small named section. A copy whose module leaves while a
+// later copy's filter replaced its own hands that later copy the filter it had itself
+// replaced, so no copy ever puts back a filter whose code has gone, whatever the order in
+// which the modules come and go. Modules come and go under the loader lock, which keeps the
+// table's changes apart.
+struct ChainLink {
+    LPTOP_LEVEL_EXCEPTION_FILTER filter;    // null: a free row
+    LPTOP_LEVEL_EXCEPTION_FILTER previous;  // what `filter` replaced
+};
+struct SharedChain {
+    ChainLink links[16];
+};
+HANDLE g_chainSection = nullptr;
+SharedChain* g_chain = nullptr;
+ChainLink* g_link = nullptr;  // this copy's row, when the table could be had
+
+// "Local\Tolvane.CrashFilters.<process id in hex>", built without allocating.
+void ChainName(wchar_t (&name)[64]) {
+    const wchar_t prefix[] = L"Local\\Tolvane.CrashFilters.";
+    size_t length = 0;
+    for (; prefix[length] != L'\0'; ++length) {
+        name[length] = prefix[length];
+    }
+    const DWORD id = GetCurrentProcessId();
+    for (int shift = 28; shift >= 0; shift -= 4) {
+        name[length++] = L"0123456789abcdef"[(id >> shift) & 0xF];
+    }
+    name[length] = L'\0';
+}
+
+// This copy's row in the shared table, made on first use; null when the table cannot be had
+// (each copy then only knows its own previous filter, as a lone copy needs).
+ChainLink* OwnLink() {
+    if (g_link != nullptr) {
+        return g_link;
+    }
+    if (g_chain == nullptr) {
+        wchar_t name[64];
+        ChainName(name);
+        g_chainSection = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                            sizeof(SharedChain), name);
+        if (g_chainSection == nullptr) {
+            return nullptr;
+        }
+        g_chain = static_cast<SharedChain*>(
+            MapViewOfFile(g_chainSection, FILE_MAP_WRITE, 0, 0, sizeof(SharedChain)));
+        if (g_chain == nullptr) {
+            CloseHandle(g_chainSection);
+            g_chainSection = nullptr;
+            return nullptr;
+        }
+    }
+    for (ChainLink& link : g_chain->links) {
+        if (link.filter == &Filter) {
+            link.filter = nullptr;  // a row left by a module loaded at this address before
+        }
+    }
+    for (ChainLink& link : g_chain->links) {
+        if (link.filter == nullptr) {
+            link.filter = &Filter;
+            g_link = &link;
+            return g_link;
+        }
+    }
+    return nullptr;
+}
+
+// The table is a named object, which another program of the session could have made first:
+// a filter taken from it is used only when it lies in a module image of this process.
+LPTOP_LEVEL_EXCEPTION_FILTER InLoadedImage(LPTOP_LEVEL_EXCEPTION_FILTER filter) {
+    HMODULE module = nullptr;
+    const DWORD flags =
+        GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT;
+    return filter != nullptr &&
+                   GetModuleHandleExW(flags, reinterpret_cast<LPCWSTR>(filter), &module)
+               ? filter
+               : nullptr;
+}
+
+void CloseChain() {
+    if (g_link != nullptr) {
+        g_link->filter = nullptr;
+        g_link->previous = nullptr;
+        g_link = nullptr;
+    }
+    if (g_chain != nullptr) {
+        UnmapViewOfFile(g_chain);
+        g_chain = nullptr;
+    }
+    if (g_chainSection != nullptr) {
+        CloseHandle(g_chainSection);
+        g_chainSection = nullptr;
+    }
+}
+
 // Id of the thread running the filter, 0 when none. Other failing threads wait for it (it
 // ends the process, or gives way when no dump can be written); the same thread failing again
 // inside the filter steps aside.
@@ -91,8 +188,15 @@ bool Install(const wchar_t* caption, const wchar_t* message, const wchar_t* dump
     CopyText(g_message, kMessageUnits, message);
     CopyText(g_dumpName, MAX_PATH, dumpFileName);
     LPTOP_LEVEL_EXCEPTION_FILTER replaced = SetUnhandledExceptionFilter(&Filter);
+    const bool firstRow = g_link == nullptr;
+    ChainLink* link = OwnLink();
     if (replaced != &Filter) {
         g_previous = replaced;
+        if (link != nullptr) {
+            link->previous = replaced;
+        }
+    } else if (link != nullptr && firstRow) {
+        link->previous = g_previous;
     }
     g_installed = true;
     return true;
@@ -106,10 +210,23 @@ void Uninstall() {
     if (!g_installed) {
         return;
     }
-    LPTOP_LEVEL_EXCEPTION_FILTER current = SetUnhandledExceptionFilter(g_previous);
+    // Another copy that left before may have handed this one its own previous filter.
+    LPTOP_LEVEL_EXCEPTION_FILTER previous =
+        g_link != nullptr ? InLoadedImage(g_link->previous) : g_previous;
+    LPTOP_LEVEL_EXCEPTION_FILTER current = SetUnhandledExceptionFilter(previous);
     if (current != &Filter) {
         SetUnhandledExceptionFilter(current);  // a later filter is someone else's: keep it
     }
+    if (g_chain != nullptr) {
+        // A copy whose filter replaced this one's would put this one back: it gets what this
+        // one had replaced instead (never itself).
+        for (ChainLink& link : g_chain->links) {
+            if (&link != g_link && link.filter != nullptr && link.previous == &Filter) {
+                link.previous = previous != link.filter ? previous : nullptr;
+            }
+        }
+    }
+    CloseChain();
     g_previous = nullptr;
     g_installed = false;
 }

@@ -22,7 +22,8 @@ inline constexpr const wchar_t* kMessage =
 // and makes the reporter the process's unhandled-exception filter. Installing again only
 // replaces texts and filter. Fails, changing nothing, when the dump file name is null, empty,
 // or does not fit MAX_PATH; a caption or message longer than the reporter's storage is cut.
-// Safe to call from DllMain: it loads nothing.
+// Safe to call from DllMain: it loads nothing (it maps the process's small table of
+// reporters, see Uninstall).
 bool Install(const wchar_t* caption, const wchar_t* message, const wchar_t* dumpFileName);
 
 // Makes `owner` the owner of the message box from now on (nullptr: no owner).
@@ -30,7 +31,10 @@ void SetOwnerWindow(HWND owner);
 
 // Puts back the filter that was current before the first Install, provided the reporter's
 // filter is still the current one (a filter installed later by someone else is left alone).
-// A library calls this when it is detached, so that the filter never outlives its code.
+// A library calls this when it is detached, so that the filter never outlives its code. The
+// copies of the reporter in one process (one per module) share a table of what each
+// replaced: when a later copy's filter replaced this one's, that copy is handed this one's
+// previous filter instead, so no copy ever puts back a filter of a module that has gone.
 void Uninstall();
 
 // The filter itself. Writes the dump, shows the message box and ends the process; returns

@@ -148,6 +148,9 @@ void Read(HKEY key, std::span<const ValueRead> reads, Settings& s) {
             ReadField(key, field.name, at, field.bytes, read.capacityBytes);
         }
     }
+    // The symbol is also shown as a one-character text: a 4-byte value whose second unit is
+    // not zero must not leave it unterminated.
+    s.pbSymbol[1] = L'\0';
 }
 
 LSTATUS WriteBytes(HKEY key, const wchar_t* name, const void* data, DWORD sizeBytes) {
@@ -244,19 +247,23 @@ std::wstring CacheServerPathBeside(const std::wstring& programPath) {
 }
 
 LSTATUS SetAutostart(const wchar_t* serverPath) {
-    if (serverPath == nullptr || *serverPath == L'\0') {
+    if (serverPath == nullptr || *serverPath == L'\0' || std::wcschr(serverPath, L'"')) {
         return ERROR_INVALID_PARAMETER;
     }
-    size_t bytes = (std::wcslen(serverPath) + 1) * sizeof(wchar_t);
-    if (bytes > 0x7FFFFFFF) {
+    // Quoted: the system runs the entry as a command line, and an unquoted path with blanks
+    // ("C:\Program Files\...") would first be tried as the program "C:\Program".
+    const size_t length = std::wcslen(serverPath);
+    if (length > kMaxAutostartPathUnits) {
         return ERROR_INVALID_PARAMETER;
     }
+    const std::wstring command = L"\"" + std::wstring(serverPath, length) + L"\"";
     OpenedKey run = CreateKey(HKEY_CURRENT_USER, kRunKeyPath, KEY_SET_VALUE);
     if (!run) {
         return run.status;
     }
     return RegSetValueExW(run.key.get(), kRunValueName, 0, REG_SZ,
-                          reinterpret_cast<const BYTE*>(serverPath), static_cast<DWORD>(bytes));
+                          reinterpret_cast<const BYTE*>(command.c_str()),
+                          static_cast<DWORD>((command.size() + 1) * sizeof(wchar_t)));
 }
 
 LSTATUS RemoveAutostart() {
@@ -285,10 +292,66 @@ UINT RegisterConfigUpdateMessage() {
     return RegisterWindowMessageW(kConfigUpdateMessageName);
 }
 
-void BroadcastConfigUpdate(UINT message) {
-    if (message != 0) {
-        SendMessageW(HWND_BROADCAST, message, 1, 0);
+namespace {
+
+// One announcement to the top-level windows. Each is sent the message and waited for, but
+// never longer than kAnnounceWindowMs, and no longer at all once kAnnounceTotalMs have passed
+// or once another window of its thread has not answered in time: those windows are only
+// notified (the message is queued for them without waiting), so a program that has stopped
+// answering costs the caller one short wait at most, and only once.
+constexpr DWORD kAnnounceWindowMs = 1000;
+constexpr DWORD kAnnounceTotalMs = 3000;
+constexpr size_t kMaxSlowThreads = 16;
+
+struct Announcement {
+    UINT message;
+    DWORD started;  // GetTickCount at the start (differences are wrap-safe)
+    DWORD ownThread;
+    DWORD slowThreads[kMaxSlowThreads];
+    size_t slowCount;
+
+    bool IsSlow(DWORD thread) const {
+        for (size_t i = 0; i < slowCount; ++i) {
+            if (slowThreads[i] == thread) {
+                return true;
+            }
+        }
+        return false;
     }
+};
+
+BOOL CALLBACK AnnounceTo(HWND window, LPARAM context) {
+    auto& announcement = *reinterpret_cast<Announcement*>(context);
+    const DWORD thread = GetWindowThreadProcessId(window, nullptr);
+    const DWORD spent = GetTickCount() - announcement.started;
+    if (thread != announcement.ownThread &&
+        (spent >= kAnnounceTotalMs || announcement.slowCount == kMaxSlowThreads ||
+         announcement.IsSlow(thread))) {
+        SendNotifyMessageW(window, announcement.message, 1, 0);
+        return TRUE;
+    }
+    // (A window of this thread is called directly; no time-out applies to it.)
+    const DWORD left = spent < kAnnounceTotalMs ? kAnnounceTotalMs - spent : 1;
+    DWORD_PTR result = 0;
+    if (SendMessageTimeoutW(window, announcement.message, 1, 0, SMTO_NORMAL | SMTO_ABORTIFHUNG,
+                            std::min(kAnnounceWindowMs, left), &result) == 0 &&
+        thread != announcement.ownThread && IsWindow(window)) {
+        announcement.slowThreads[announcement.slowCount++] = thread;
+    }
+    return TRUE;
+}
+
+}  // namespace
+
+void BroadcastConfigUpdate(UINT message) {
+    if (message == 0) {
+        return;
+    }
+    Announcement announcement{};
+    announcement.message = message;
+    announcement.started = GetTickCount();
+    announcement.ownThread = GetCurrentThreadId();
+    EnumWindows(AnnounceTo, reinterpret_cast<LPARAM>(&announcement));
 }
 
 }  // namespace tvn::SettingsStore

@@ -207,11 +207,13 @@ inline constexpr const wchar_t* kCacheServerFileName = L"TVN Cache.exe";
 // The cache server's path beside a program: `programPath` up to its last backslash, then
 // "\TVN Cache.exe".
 std::wstring CacheServerPathBeside(const std::wstring& programPath);
-// Writes the entry (the path without quotes or arguments, with its terminating zero).
+// Writes the entry: the path in double quotes, no arguments, with its terminating zero. A
+// path that holds a quote itself, or is longer than a Windows path can be, is refused.
+inline constexpr size_t kMaxAutostartPathUnits = 32767;
 LSTATUS SetAutostart(const wchar_t* serverPath);
 // Deletes the entry; an entry that is not there counts as removed.
 LSTATUS RemoveAutostart();
-// True when the entry exists, whatever its data.
+// True when the entry exists, whatever its data (quoted or not, written by any version).
 bool IsAutostartSet();
 
 // Configuration-update message: broadcast after the settings changed (wParam 1, lParam 0).
@@ -219,7 +221,11 @@ inline constexpr const wchar_t* kConfigUpdateMessageName =
     L"TVNConfigUpdate.{67642CC8-3FC3-405e-9158-30E53B20D7A2}";
 // The registered message id; 0 if registration failed.
 UINT RegisterConfigUpdateMessage();
-// Sends the message to every top-level window and returns when all have handled it.
+// Sends the message to every top-level window and returns when each has handled it, except
+// that it never waits on a program that has stopped answering: each window is waited for at
+// most a second, the whole announcement at most three, and the windows of a thread that did
+// not answer in time (or of any thread once the three seconds are spent) get the message
+// queued without a wait.
 void BroadcastConfigUpdate(UINT message);
 
 }  // namespace SettingsStore

@@ -116,13 +116,10 @@ Var FinishText
         ${EndIf}
     FunctionEnd
 
-    ; Removes the registrations, the Run entry, the files, the shortcut and the Add/Remove
-    ; entry. A file that a running program still holds goes at the next restart. The user's
-    ; settings key is not touched here.
-    Function ${un}RemoveInstallation
-        Call ${un}UnregisterAll
-        ; Only our own value: it names the server of this folder or of an older copy of ours.
-        DeleteRegValue HKCU "${RUN_KEY}" "${RUN_VALUE}"
+    ; Deletes the files that setup copies (and the held libraries it moved aside), and the
+    ; folder when nothing else is left in it. A file that a running program still holds goes
+    ; at the next restart.
+    Function ${un}RemovePayload
         Delete /REBOOTOK "$INSTDIR\TVN Bar.dll"
         Delete /REBOOTOK "$INSTDIR\TVN Bar.dll.old"
         Delete /REBOOTOK "$INSTDIR\TVN.dll"
@@ -131,11 +128,21 @@ Var FinishText
         Delete /REBOOTOK "$INSTDIR\TVN Properties.exe"
         Delete /REBOOTOK "$INSTDIR\Tolvane.chm"
         Delete /REBOOTOK "$INSTDIR\TVN Stop Server.exe"
+        ; Only when empty: a folder holding the user's own files stays.
+        RMDir /REBOOTOK "$INSTDIR"
+    FunctionEnd
+
+    ; Removes the registrations, the Run entry, the files, the uninstaller, the shortcut and
+    ; the Add/Remove entry of the copy installed in $INSTDIR. The user's settings key is not
+    ; touched here.
+    Function ${un}RemoveInstallation
+        Call ${un}UnregisterAll
+        ; Only our own value: it names the server of this folder or of an older copy of ours.
+        DeleteRegValue HKCU "${RUN_KEY}" "${RUN_VALUE}"
         Delete /REBOOTOK "$INSTDIR\${UNINSTALLER}"
         Delete "${SHORTCUT}"
         DeleteRegKey HKLM "${UNINST_KEY}"
-        ; Only when empty: a folder holding the user's own files stays.
-        RMDir /REBOOTOK "$INSTDIR"
+        Call ${un}RemovePayload
     FunctionEnd
 !macroend
 !insertmacro DEFINE_REMOVAL ""
@@ -146,6 +153,7 @@ Var FinishText
 ; ---------------------------------------------------------------------------------------------
 
 Var Failed  ; the step that failed, for the message
+Var ReplacesCopy  ; 1 when the Add/Remove entry names $INSTDIR: an installed copy is replaced
 
 ; Copies a library. One that a running Explorer holds cannot be overwritten but can be renamed:
 ; the held copy is moved aside and deleted at the next restart.
@@ -177,6 +185,12 @@ Var Failed  ; the step that failed, for the message
 
 Section "Tolvane (required)" SecCore
     SectionIn RO
+    StrCpy $ReplacesCopy 0
+    ReadRegStr $0 HKLM "${UNINST_KEY}" "InstallLocation"
+    ${If} $0 != ""
+    ${AndIf} $0 == $INSTDIR
+        StrCpy $ReplacesCopy 1
+    ${EndIf}
     SetOutPath "$INSTDIR"
 
     ; A running server holds its file and would ignore registration switches: end it first.
@@ -230,17 +244,26 @@ Section "Tolvane (required)" SecCore
 
 failed:
     DetailPrint "$Failed"
-    Call RemoveInstallation
+    ; A registration fails before the uninstaller, the shortcut and the Add/Remove and Run
+    ; entries are written. Those are removed only when they belong to the copy of ours that
+    ; this setup replaced; in any other folder (/D= into a folder that already holds files)
+    ; only what this setup copied goes.
+    ${If} $ReplacesCopy == 1
+        Call RemoveInstallation
+    ${Else}
+        Call UnregisterAll
+        Call RemovePayload
+    ${EndIf}
     MessageBox MB_OK|MB_ICONSTOP "$Failed$\r$\nSetup has removed what it installed; your settings are kept." /SD IDOK
     SetErrorLevel ${EXIT_FAILED}
     Abort
 SectionEnd
 
-; The Run entry exactly as the properties program writes it: the server's full path, no quotes,
-; no arguments. Without this component an existing entry is removed, as the program does when
-; its box is cleared.
+; The Run entry exactly as the properties program writes it: the server's full path in double
+; quotes, no arguments. Without this component an existing entry is removed, as the program
+; does when its box is cleared.
 Section "Start cache with Windows" SecAutostart
-    WriteRegStr HKCU "${RUN_KEY}" "${RUN_VALUE}" "$INSTDIR\TVN Cache.exe"
+    WriteRegStr HKCU "${RUN_KEY}" "${RUN_VALUE}" '"$INSTDIR\TVN Cache.exe"'
 SectionEnd
 
 Section "-AutostartOff"

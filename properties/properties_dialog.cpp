@@ -45,6 +45,8 @@ constexpr int kShortTextUnits = 32;
 
 // Commands of the Menu button's popup.
 constexpr UINT kHelpIndexCommand = ID_HELP_HELP;
+// Posted by the system when F1 is pressed (not in the headers).
+constexpr UINT kKeyF1 = 0x004D;
 constexpr UINT kAboutCommand = ID_HELP_ABOUT;
 
 // Initialises COM on the thread for one call into the cache server; uninitialises only what
@@ -120,6 +122,11 @@ bool PropertiesDialog::PreTranslateMessage(MSG& message) {
         info.hItemHandle = message.hwnd;
         GetCursorPos(&info.MousePos);
         SendMessageW(window_, WM_HELP, 0, reinterpret_cast<LPARAM>(&info));
+        return true;
+    }
+    // A key pressed for real also gets a WM_KEYF1 posted by the system, which the default
+    // handling turns into a second WM_HELP: the key down above has asked already.
+    if (inDialog && message.message == kKeyF1) {
         return true;
     }
     return IsDialogMessageW(window_, &message) != FALSE;

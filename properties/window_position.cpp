@@ -15,18 +15,17 @@ VirtualScreen CurrentVirtualScreen() {
 
 namespace {
 
-// One axis of a stored window rectangle: a start before `first` moves the span to begin there,
-// a start past `last` moves it to end there; its length stays.
-void KeepSpanOnScreen(LONG& start, LONG& end, LONG first, LONG last) {
-    const LONG length = end - start;
+// One axis of a stored window rectangle: its start, with the window's own `length` (the
+// dialog has a fixed size). A start before `first` moves the span to begin there, one past
+// `last` to end there.
+LONG KeepSpanOnScreen(LONG start, LONG length, LONG first, LONG last) {
     if (start < first) {
         start = first;
-        end = first + length;
     }
     if (start > last) {
-        end = last;
         start = last - length;
     }
+    return start;
 }
 
 // One axis of a stored top-left corner: before `first` it goes to `first`, past `last` to
@@ -42,12 +41,22 @@ void KeepCornerOnScreen(LONG& start, LONG first, LONG last) {
 
 }  // namespace
 
-Store::WindowSubPos KeepOnScreen(const Store::WindowSubPos& stored, const VirtualScreen& screen) {
+Store::WindowSubPos KeepOnScreen(const Store::WindowSubPos& stored, const VirtualScreen& screen,
+                                 SIZE window) {
     Store::WindowSubPos placed = stored;
     if (stored.form == Store::WindowSubPos::Form::Placement) {
+        // Only the stored corner counts: the rectangle's own size may be anything, up to
+        // sizes whose width does not even fit 32 bits.
         RECT& r = placed.placement.rcNormalPosition;
-        KeepSpanOnScreen(r.left, r.right, screen.left, screen.right);
-        KeepSpanOnScreen(r.top, r.bottom, screen.top, screen.bottom);
+        r.left = KeepSpanOnScreen(r.left, window.cx, screen.left, screen.right);
+        r.top = KeepSpanOnScreen(r.top, window.cy, screen.top, screen.bottom);
+        r.right = r.left + window.cx;
+        r.bottom = r.top + window.cy;
+        // The dialog cannot be maximized: a stored maximized state shows it normally.
+        if (placed.placement.showCmd == SW_SHOWMAXIMIZED) {
+            placed.placement.showCmd = SW_SHOWNORMAL;
+        }
+        placed.placement.flags = 0;
     } else {
         KeepCornerOnScreen(placed.left, screen.left, screen.right);
         KeepCornerOnScreen(placed.top, screen.top, screen.bottom);
@@ -80,7 +89,15 @@ LSTATUS RestoreWindowPosition(HWND window) {
     if (status != ERROR_SUCCESS) {
         return status;
     }
-    Store::WindowSubPos placed = KeepOnScreen(stored, CurrentVirtualScreen());
+    WINDOWPLACEMENT now{};
+    now.length = sizeof(now);
+    if (!GetWindowPlacement(window, &now)) {
+        return static_cast<LSTATUS>(GetLastError() != 0 ? GetLastError()
+                                                        : ERROR_INVALID_WINDOW_HANDLE);
+    }
+    const SIZE size{now.rcNormalPosition.right - now.rcNormalPosition.left,
+                    now.rcNormalPosition.bottom - now.rcNormalPosition.top};
+    Store::WindowSubPos placed = KeepOnScreen(stored, CurrentVirtualScreen(), size);
     if (placed.form == Store::WindowSubPos::Form::Placement) {
         placed.placement.length = sizeof(placed.placement);
         SetWindowPlacement(window, &placed.placement);

@@ -256,6 +256,18 @@ TEST_F(BandMenu, ChoosingAnItemStoresItsBytesAnnouncesAndRefreshesOnce) {
     }
 }
 
+// A program that has stopped answering does not hold the choice up: the menu returns while it
+// still does not answer, and a listener that answers has the message all the same.
+TEST_F(BandMenu, AHungWindowDoesNotHoldUpTheChoice) {
+    ConfigListener hung(true);
+    ASSERT_TRUE(hung.Running());
+    MenuDriver::Seen seen = Press(MenuDriver::Choose({kMBytes}));
+    ASSERT_TRUE(seen.completed) << seen.failure;
+    EXPECT_TRUE(hung.StillRunning()) << "the choice waited until the hung program ended";
+    EXPECT_EQ(listener_.Count(), 1);
+    EXPECT_EQ(site_->Refreshes(), 1);
+}
+
 TEST_F(BandMenu, TheGrayedHeadingsCannotBeChosen) {
     // Return on a heading: whether the menu stays open (then Escape ends it) or closes,
     // nothing is stored and nothing is announced.

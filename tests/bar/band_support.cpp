@@ -349,11 +349,11 @@ constexpr UINT kAskLParam = WM_APP + 2;
 constexpr UINT kAskReset = WM_APP + 3;
 }  // namespace
 
-ConfigListener::ConfigListener() {
+ConfigListener::ConfigListener(bool hung) : hung_(hung) {
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process{};
-    std::wstring line = Quoted(kListenerProgram);
+    std::wstring line = Quoted(kListenerProgram) + (hung ? L" hang" : L"");
     if (!CreateProcessW(kListenerProgram, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                         &startup, &process)) {
         return;
@@ -362,17 +362,20 @@ ConfigListener::ConfigListener() {
     process_.reset(process.hProcess);
     ULONGLONG deadline = GetTickCount64() + 15000;
     PollUntil(deadline, nullptr, [&] {
-        HWND found = FindWindowW(L"TolvaneConfigListener", nullptr);
-        DWORD pid = 0;
-        if (found != nullptr) {
+        HWND found = nullptr;  // another listener may run: the window of this process
+        while ((found = FindWindowExW(nullptr, found, L"TolvaneConfigListener", nullptr))) {
+            DWORD pid = 0;
             GetWindowThreadProcessId(found, &pid);
+            window_ = pid == process.dwProcessId ? found : window_;
         }
-        window_ = pid == process.dwProcessId ? found : nullptr;
         return window_ != nullptr || WaitForSingleObject(process_.get(), 0) == WAIT_OBJECT_0;
     });
 }
 
 ConfigListener::~ConfigListener() {
+    if (hung_ && process_) {
+        TerminateProcess(process_.get(), 1);
+    }
     if (window_ != nullptr) {
         PostMessageW(window_, WM_CLOSE, 0, 0);
     }

@@ -136,10 +136,10 @@ class MenuDriver {
 MenuDriver::Seen PressButton(HWND bandWindow, HWND toolbar, std::vector<MenuDriver::Step> steps);
 
 // The config-message listener: a hidden top-level window in a process of its own that counts
-// the registered config message.
+// the registered config message. A `hung` one never answers (for 60 s, then it ends).
 class ConfigListener {
   public:
-    ConfigListener();
+    explicit ConfigListener(bool hung = false);
     ~ConfigListener();
     ConfigListener(const ConfigListener&) = delete;
     ConfigListener& operator=(const ConfigListener&) = delete;
@@ -149,8 +149,10 @@ class ConfigListener {
     WPARAM LastWParam() const;
     LPARAM LastLParam() const;
     void Reset() const;
+    bool StillRunning() const { return WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT; }
 
   private:
+    bool hung_;
     HWND window_ = nullptr;
     UniqueHandleObj process_;
 };

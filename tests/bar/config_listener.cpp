@@ -1,7 +1,8 @@
 // A hidden top-level window in a process of its own that counts the registered config
 // message, as the properties dialog receives it. The band's tests ask it with WM_APP
 // (count since the last reset), WM_APP + 1 / + 2 (wParam / lParam of the last one) and
-// WM_APP + 3 (reset); WM_CLOSE ends it.
+// WM_APP + 3 (reset); WM_CLOSE ends it. Started with "hang", it is a program that has stopped
+// answering: its window is made, then its thread takes no message and ends after 60 s.
 #include <windows.h>
 
 #include "settings_store.h"
@@ -42,7 +43,7 @@ LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lPar
 
 }  // namespace
 
-int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR arguments, int) {
     g_configMessage = tvn::SettingsStore::RegisterConfigUpdateMessage();
     WNDCLASSW windowClass{};
     windowClass.lpfnWndProc = Procedure;
@@ -52,6 +53,10 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
         !CreateWindowExW(0, windowClass.lpszClassName, L"config listener", WS_POPUP, 0, 0, 10, 10,
                          nullptr, nullptr, instance, nullptr)) {
         return 1;
+    }
+    if (arguments != nullptr && wcsstr(arguments, L"hang") != nullptr) {
+        Sleep(60000);
+        return 0;
     }
     MSG message;
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "crash_reporter.h"
+#include "programs.h"
 #include "registration.h"
 #include "unique_handle.h"
 
@@ -56,12 +57,12 @@ struct Outcome {
     DWORD exitCode = 0;
 };
 
-// Starts the victim, answers its message box (found by caption) and waits for its end.
-Outcome RunVictim(const wchar_t* mode, const std::wstring& caption, const std::wstring& dumpName,
+// Starts the victim with `arguments`, answers its message box (found by `caption`) and waits
+// for its end.
+Outcome RunVictim(const std::wstring& arguments, const std::wstring& caption,
                   bool dbghelpDisabled) {
     Outcome outcome;
-    std::wstring commandLine =
-        L"\"" + VictimPath() + L"\" " + mode + L" \"" + caption + L"\" \"" + dumpName + L"\"";
+    std::wstring commandLine = L"\"" + VictimPath() + L"\" " + arguments;
     std::optional<DbghelpDisabled> noDbghelp;
     if (dbghelpDisabled) {
         noDbghelp.emplace();
@@ -188,7 +189,9 @@ TEST(CrashReporter, FailingProcess) {
             DeleteFileW(dumpPath.c_str());
         }
 
-        Outcome outcome = RunVictim(c.mode, caption, name + L".dmp", c.dbghelpDisabled);
+        Outcome outcome =
+            RunVictim(std::wstring(c.mode) + L" \"" + caption + L"\" \"" + name + L".dmp\"",
+                      caption, c.dbghelpDisabled);
         ASSERT_TRUE(outcome.started) << "cannot start " << testing::PrintToString(VictimPath());
         ASSERT_TRUE(outcome.ended) << "the victim did not end";
         EXPECT_EQ(c.exitCode, outcome.exitCode);
@@ -234,4 +237,30 @@ TEST(CrashReporter, UninstallPutsBackThePreviousFilterOnly) {
     tvn::CrashReporter::Uninstall();
     EXPECT_EQ(static_cast<LPTOP_LEVEL_EXCEPTION_FILTER>(later),
               SetUnhandledExceptionFilter(before));
+}
+
+// The column extension and the toolbar in one host, loaded and freed in every order, then the
+// host fails: its own filter runs when both have gone, the reporter of the one left otherwise;
+// never a filter whose code has gone.
+TEST(CrashReporter, LibrariesComingAndGoingInAnyOrderLeaveALiveFilter) {
+    NoCrashDialog noCrashDialog;
+    const std::wstring documents = DocumentsFolder() + L"\\";
+    // C/B load TVN.dll/TVN Bar.dll, c/b free them; the dump of the library left, or none when
+    // the host's own filter is to run (crash_victim's ends with 0x600D).
+    const std::pair<const wchar_t*, const wchar_t*> cases[] = {
+        {L"CBcb", nullptr}, {L"CBbc", nullptr},       {L"BCcb", nullptr},
+        {L"BCbc", nullptr}, {L"CBc", L"TVN Bar.dmp"}, {L"BCb", L"TVN.dmp"}};
+    for (auto [steps, dump] : cases) {
+        SCOPED_TRACE(tvn::test::Narrow(steps));
+        if (dump != nullptr) {
+            DeleteFileW((documents + dump).c_str());
+        }
+        Outcome outcome =
+            RunVictim(std::wstring(L"hosted ") + steps + L" \"" + tvn::test::BuildTop() + L"\"",
+                      L"Tolvane\x2122", false);
+        EXPECT_EQ(outcome.exitCode, dump != nullptr ? kReporterExitCode : 0x600Du);
+        EXPECT_EQ(outcome.messageBoxShown, dump != nullptr);
+        uint64_t size = 0;
+        EXPECT_TRUE(dump == nullptr || ReadHead(documents + dump, &size) == "MDMP");
+    }
 }

@@ -220,16 +220,21 @@ TEST(SettingsStore, AutostartEntry) {
     EXPECT_TRUE(ss::IsAutostartSet());
     {
         tvn::UniqueHKey run;
-        ASSERT_EQ(ERROR_SUCCESS,
-                  RegOpenKeyExW(HKEY_CURRENT_USER, ss::kRunKeyPath, 0, KEY_READ, run.put()));
+        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CURRENT_USER, ss::kRunKeyPath, 0,
+                                               KEY_READ | KEY_SET_VALUE, run.put()));
         wchar_t data[300] = {};
         DWORD size = sizeof(data);
         DWORD type = 0;
         ASSERT_EQ(ERROR_SUCCESS, RegQueryValueExW(run.get(), L"TVNCache", nullptr, &type,
                                                   reinterpret_cast<BYTE*>(data), &size));
         EXPECT_EQ(static_cast<DWORD>(REG_SZ), type);
-        EXPECT_EQ((path.size() + 1) * sizeof(wchar_t), size);
-        EXPECT_EQ(path, data);
+        EXPECT_EQ((path.size() + 3) * sizeof(wchar_t), size);
+        EXPECT_EQ(L"\"" + path + L"\"", data);
+        // An entry written unquoted (by an earlier version) is just as present.
+        ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(run.get(), L"TVNCache", 0, REG_SZ,
+                                                reinterpret_cast<const BYTE*>(path.c_str()),
+                                                DWORD((path.size() + 1) * sizeof(wchar_t))));
+        EXPECT_TRUE(ss::IsAutostartSet());
     }
     EXPECT_EQ(ERROR_SUCCESS, ss::RemoveAutostart());
     EXPECT_FALSE(ss::IsAutostartSet());
@@ -243,6 +248,7 @@ TEST(SettingsStore, AutostartEntry) {
     EXPECT_FALSE(ss::IsAutostartSet());
 
     EXPECT_EQ(ERROR_INVALID_PARAMETER, ss::SetAutostart(L""));
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, ss::SetAutostart(L"C:\\a\" /x \"b.exe"));
     EXPECT_FALSE(ss::IsAutostartSet());
 }
 
@@ -368,6 +374,8 @@ TEST(SettingsStore, EachReaderTakesItsOwnCapacities) {
     key.Put(ss::kViewStyle, REG_DWORD, &style, sizeof(style));
     int64_t cacheAll = 1;
     key.Put(ss::kCacheAll, REG_BINARY, &cacheAll, sizeof(cacheAll));
+    const wchar_t symbol[] = {L'#', L'X'};  // 4 bytes, the second unit not zero
+    key.Put(ss::kPB_Symbol, REG_BINARY, symbol, sizeof(symbol));
 
     ss::Settings cell;
     cell.cacheAll = 7;  // not a cell value: stays
@@ -375,6 +383,7 @@ TEST(SettingsStore, EachReaderTakesItsOwnCapacities) {
     EXPECT_EQ(cell.viewStyle, 2);
     EXPECT_EQ(cell.separator, L' ') << "4 bytes do not fit the provider's 2";
     EXPECT_EQ(cell.cacheAll, 7);
+    EXPECT_EQ(std::wstring(cell.pbSymbol), L"#") << "the symbol is always one terminated unit";
     ss::Read(key.get(), ss::kColumnTitleReads, cell);
     EXPECT_EQ(std::wstring(cell.columnTitle), L"VudaZe");
 
@@ -383,6 +392,7 @@ TEST(SettingsStore, EachReaderTakesItsOwnCapacities) {
     EXPECT_EQ(std::wstring(properties.columnTitle), title100);
     EXPECT_EQ(properties.separator, L',');
     EXPECT_EQ(properties.cacheAll, 1);
+    EXPECT_EQ(std::wstring(properties.pbSymbol), L"#");
 
     ss::Settings toolbar;
     ss::Read(key.get(), ss::kToolbarReads, toolbar);

@@ -14,7 +14,8 @@
 #            and leaves the held libraries (and the folder) to the next restart, which
 #            removes them.
 # failing    a setup made from the same script with a damaged TVN Bar.dll stops with an error
-#            exit code after registering the other two servers, and leaves nothing behind.
+#            exit code after registering the other two servers, and leaves nothing behind; into
+#            a folder that already holds files, it deletes only the files it copied.
 # finish     an interactive install, clicked through: its finish page says that Explorer shows
 #            no column handlers or toolbars on a Windows that reports 6.1 (Windows 7), and
 #            says nothing of it on one that reports 5.2 (Windows Server 2003).
@@ -255,6 +256,18 @@ failing() {
     local rc=$?
     [ $rc -eq 2 ] || fail "$step: exit code $rc, expected 2"
     wait_prefix_idle
+    check Uninstalled Server.DoesNotRun
+
+    # Into a folder that already holds files: only what this setup copied goes.
+    step="setup with a damaged library into a folder that holds other files"
+    local shared="$WINEPREFIX/drive_c/Shared"
+    mkdir -p "$shared" && echo theirs >"$shared/Uninstall.exe"
+    run_wine setup.log 'C:\tvn-test\damaged-setup.exe' /S '/D=C:\Shared'
+    rc=$?
+    [ $rc -eq 2 ] || fail "$step: exit code $rc, expected 2"
+    wait_prefix_idle
+    [ "$(ls "$shared")" = Uninstall.exe ] || fail "$step: left $(ls "$shared" | tr '\n' ' ')"
+    [ "$(cat "$shared/Uninstall.exe")" = theirs ] || fail "$step: its Uninstall.exe was deleted"
     check Uninstalled Server.DoesNotRun
 }
 

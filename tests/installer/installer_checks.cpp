@@ -216,10 +216,10 @@ TEST(Installed, AddRemoveProgramsEntry) {
     EXPECT_LT(*size, 100u * 1024u);
 }
 
-// As the properties program writes it: the server beside it, no quotes, REG_SZ.
+// As the properties program writes it: the server beside it in double quotes, REG_SZ.
 TEST(Installed, RunEntryAsThePropertiesProgramWritesIt) {
     EXPECT_EQ(Narrow(StringValue(HKEY_CURRENT_USER, kRunKey, L"TVNCache").value_or(L"-")),
-              Narrow(Installed(L"TVN Cache.exe")));
+              Narrow(L"\"" + Installed(L"TVN Cache.exe") + L"\""));
 }
 
 TEST(Installed, StartMenuShortcut) {

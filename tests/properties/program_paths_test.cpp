@@ -56,7 +56,7 @@ TEST(KeepOnScreen, EachFormByItsRule) {
         Pos stored;
         stored.left = c.left;
         stored.top = c.top;
-        Pos placed = KeepOnScreen(stored, screen);
+        Pos placed = KeepOnScreen(stored, screen, {300, 200});
         EXPECT_EQ(placed.left, c.placedLeft) << c.left << "," << c.top;
         EXPECT_EQ(placed.top, c.placedTop) << c.left << "," << c.top;
     }
@@ -70,7 +70,10 @@ TEST(KeepOnScreen, EachFormByItsRule) {
         Pos stored;
         stored.form = Pos::Form::Placement;
         stored.placement.rcNormalPosition = {c.left, c.top, c.left + 300, c.top + 200};
-        RECT placed = KeepOnScreen(stored, screen).placement.rcNormalPosition;
+        stored.placement.showCmd = SW_SHOWMAXIMIZED;  // the dialog cannot be maximized
+        Pos moved = KeepOnScreen(stored, screen, {300, 200});
+        EXPECT_EQ(moved.placement.showCmd, static_cast<UINT>(SW_SHOWNORMAL));
+        RECT placed = moved.placement.rcNormalPosition;
         EXPECT_EQ(placed.left, c.placedLeft) << c.left << "," << c.top;
         EXPECT_EQ(placed.top, c.placedTop) << c.left << "," << c.top;
         EXPECT_EQ(placed.right - placed.left, 300);

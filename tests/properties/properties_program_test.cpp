@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -352,7 +353,7 @@ TEST_F(PropertiesProgramTest, DisablingTheCacheAsksAndNoTakesItBack) {
 
 // Start cache with Windows mirrors the Run entry; OK writes or deletes it, Cancel neither.
 TEST_F(PropertiesProgramTest, StartWithWindowsWritesOrDeletesTheRunEntryOnOkOnly) {
-    const std::wstring server = std::wstring(kInstallDir) + L"\\TVN Cache.exe";
+    const std::wstring server = L"\"" + std::wstring(kInstallDir) + L"\\TVN Cache.exe\"";
     struct Case {
         const wchar_t* before;  // Run entry before the start, or none
         bool click;
@@ -362,7 +363,7 @@ TEST_F(PropertiesProgramTest, StartWithWindowsWritesOrDeletesTheRunEntryOnOkOnly
     const Case cases[] = {
         {nullptr, true, IDOK, server},
         {L"C:\\elsewhere\\TVN Cache.exe", true, IDOK, std::nullopt},
-        {L"C:\\elsewhere\\TVN Cache.exe", true, IDCANCEL, L"C:\\elsewhere\\TVN Cache.exe"},
+        {L"C:\\elsewhere\\TVN Cache.exe", true, IDCANCEL, L"\"C:\\elsewhere\\TVN Cache.exe\""},
         {nullptr, true, IDCANCEL, std::nullopt},
         {L"x", false, IDOK, server},  // an entry of any content counts as checked
     };
@@ -569,6 +570,8 @@ TEST_F(PropertiesProgramTest, StoredPositionIsKeptOnTheVirtualScreen) {
         {"12 bytes left of and below the screen", Position(-3000, 5000, SW_SHOWNORMAL), vl, vb / 2},
         {"44 bytes above the screen", Placement({200, -500, 200 + width, -500 + height}), 200, vt},
         {"44 bytes left of the screen", Placement({-900, 50, -900 + width, 50 + height}), vl, 50},
+        {"44 bytes of extremes", Placement({LONG_MAX, LONG_MIN, LONG_MIN, LONG_MAX}), vr - width,
+         vt},
         {"50 bytes", Bytes(50, 0x10), unplaced.left, unplaced.top},
         {"8 bytes", Bytes(8, 0x10), unplaced.left, unplaced.top},
     };
@@ -582,6 +585,7 @@ TEST_F(PropertiesProgramTest, StoredPositionIsKeptOnTheVirtualScreen) {
         EXPECT_EQ(placed.left, c.left);
         EXPECT_EQ(placed.top, c.top);
         EXPECT_EQ(placed.bottom - placed.top, height);
+        EXPECT_EQ(placed.right - placed.left, width);
         program.PostCommand(IDCANCEL);
         EXPECT_EQ(program.WaitForExit(), 2u);
     }
@@ -673,6 +677,18 @@ void PressF1(HWND control) {
     PostMessageW(control, WM_KEYUP, VK_F1, 0xC03B0001);
 }
 
+// F1 as a user presses it: keyboard input to the dialog brought to the foreground (the system
+// then also posts WM_KEYF1, which posted key messages never bring).
+void PressF1ForReal(HWND dialog) {
+    SetForegroundWindow(dialog);
+    for (int i = 0; i < 500 && GetForegroundWindow() != dialog; ++i) {
+        Sleep(20);
+    }
+    INPUT keys[2] = {{INPUT_KEYBOARD, {.ki = {VK_F1, 0, 0, 0, 0}}},
+                     {INPUT_KEYBOARD, {.ki = {VK_F1, 0, KEYEVENTF_KEYUP, 0, 0}}}};
+    ASSERT_EQ(SendInput(2, keys, sizeof(INPUT)), 2u);
+}
+
 // Chooses the item `downs` steps down the Menu button's popup (the separator is skipped).
 void ChooseFromMenu(PropertiesProgram& program, int downs) {
     HWND menu = program.OpenMenu();
@@ -689,7 +705,7 @@ TEST_F(PropertiesProgramTest, HelpOpensTheTopicAndTheFileBesideTheProgram) {
     RegisteredHelpStandIn standIn(kInstallDir);
     PropertiesProgram program;
     Start(program);
-    PressF1(program.Control(IDC_COLUMN_TITLE));
+    PressF1ForReal(program.Dialog());
     std::vector<std::wstring> calls = RegisteredHelpStandIn::WaitForCalls(1);
     ASSERT_EQ(calls.size(), 1u);
     const std::wstring folder = kInstallDir;
@@ -747,7 +763,7 @@ TEST_F(PropertiesProgramTest, FolderTooLongForAPathRefusesInsteadOfCutting) {
             EXPECT_EQ(calls[i].substr(calls[i].rfind(L"|") + 1), folder + expected[i]);
         }
         EXPECT_EQ(RunEntry(),
-                  c.runEntry ? std::optional(folder + L"\\TVN Cache.exe") : std::nullopt);
+                  c.runEntry ? std::optional(L"\"" + folder + L"\\TVN Cache.exe\"") : std::nullopt);
         test::RemoveTree(L"C:\\tvn-long-" + std::wstring(108, L'a'));
     }
 }

@@ -385,18 +385,26 @@ TEST_F(ComClient, CacheAllScansEveryFixedDriveAtStart) {
     StopServer();
 }
 
-// Links that lead back into the tree (fixture-loop, made on the Linux side) are counted
-// once: the server answers the loop-free total, cached on the fixed drive and uncached on the
-// network drive, instead of descending until the path buffers end.
+// Links that lead back into the tree (fixture-loop) or branch (fixture-branch, 2^24 paths;
+// both made on the Linux side) are counted once: the server answers the total of each folder
+// once, cached on the fixed drive and uncached on the network drive, instead of descending
+// until the path buffers end or the paths run out.
 TEST_F(ComClient, LinkLoopsAreCountedOnce) {
     EnsureRegistered();
     IFolderSizeCache* cache = Connect();
     ASSERT_NE(cache, nullptr);
-    for (const wchar_t* folder : {L"m:\\fixture-loop", L"n:\\fixture-loop"}) {
-        SCOPED_TRACE(testing::PrintToString(std::wstring(folder)));
-        Answer answer = Size(cache, folder);
+    const struct {
+        const wchar_t* folder;
+        uint64_t bytes;
+    } cases[] = {{L"m:\\fixture-loop", 1235},
+                 {L"n:\\fixture-loop", 1235},
+                 {L"m:\\fixture-branch\\L00", 325},
+                 {L"n:\\fixture-branch\\L00", 325}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(std::wstring(c.folder)));
+        Answer answer = Size(cache, c.folder);
         EXPECT_EQ(answer.hr, S_OK);
-        EXPECT_EQ(answer.bytes, 1235u);
+        EXPECT_EQ(answer.bytes, c.bytes);
     }
     cache->Release();
     StopServer();

@@ -1,5 +1,7 @@
 #include "folder_cache_watcher.h"
 
+#include <dbt.h>
+
 #include <cstring>
 #include <memory>
 #include <new>
@@ -17,6 +19,12 @@ constexpr DWORD kRecordHeaderBytes = 12;
 // Full paths that fit are built on the stack; longer ones get a buffer of their own.
 constexpr size_t kPathChars = MAX_PATH;
 
+// The index (0 for a) of a drive letter in either case; -1 for anything else.
+int DriveIndex(wchar_t letter) {
+    letter = FoldAscii(letter);
+    return letter >= L'a' && letter <= L'z' ? letter - L'a' : -1;
+}
+
 DWORD ReadDword(const BYTE* at) {
     DWORD value;
     memcpy(&value, at, sizeof value);  // records of a malformed batch need not be aligned
@@ -31,32 +39,151 @@ FolderCacheWatcher::FolderCacheWatcher(DWORD readBufferSize)
 FolderCacheWatcher::~FolderCacheWatcher() {
     // Before cache_ goes: no batch thread may still be applying records to it.
     StopAndWait();
+    acl::CriticalSection hold(lock);
+    hold.Enter();
+    for (const auto& [key, entry] : watches) {
+        DropNoticeLocked(entry);
+    }
+    for (RemovalHold& removal : removals_) {
+        if (removal.notice) {
+            UnregisterDeviceNotification(removal.notice);
+        }
+        removal = RemovalHold{};
+    }
 }
 
 DWORD FolderCacheWatcher::WatchFixedDrives() {
     // A root that cannot be watched is skipped.
-    ForEachFixedDrive([this](const wchar_t* root) { AddDirectory(root); });
-    {
-        acl::CriticalSection hold(lock);
-        hold.Enter();
-        for (const auto& [key, entry] : watches) {
-            const wchar_t letter = FoldAscii(entry->path[0]);
-            if (letter >= L'a' && letter <= L'z' && entry->path[1] == L':' &&
-                entry->path[2] == L'\\' && entry->path[3] == 0) {
-                rootWatches_[letter - L'a'].store(entry);
-            }
+    ForEachFixedDrive([this](const wchar_t* root) {
+        ULONG_PTR key = 0;
+        if (AddDirectory(root, &key) == 0) {
+            acl::CriticalSection hold(lock);
+            hold.Enter();
+            AdoptRootLocked(size_t(root[0] - L'a'), key);
         }
-    }
+    });
     return SetStopped(0);
 }
 
-bool FolderCacheWatcher::WatchesRootHealthily(wchar_t letter) const {
-    letter = FoldAscii(letter);
-    if (letter < L'a' || letter > L'z') {
+void FolderCacheWatcher::AdoptRootLocked(size_t index, ULONG_PTR key) {
+    rootKeys_[index] = key;
+    auto it = watches.find(key);
+    if (it == watches.end() || it->second->closed || it->second->notice || !noticeWindow_) {
+        return;
+    }
+    // Without a registration the watch still works; only Windows cannot ask us to let go of
+    // the device before removing it.
+    DEV_BROADCAST_HANDLE filter{};
+    filter.dbch_size = sizeof(filter);
+    filter.dbch_devicetype = DBT_DEVTYP_HANDLE;
+    filter.dbch_handle = it->second->directory;
+    it->second->notice =
+        RegisterDeviceNotificationW(noticeWindow_, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
+}
+
+void FolderCacheWatcher::DropNoticeLocked(acl::WatchEntry* entry) {
+    if (entry->notice) {
+        UnregisterDeviceNotification(entry->notice);
+        entry->notice = nullptr;
+    }
+}
+
+bool FolderCacheWatcher::WatchesRootHealthily(wchar_t letter) {
+    const int index = DriveIndex(letter);
+    if (index < 0) {
         return false;
     }
-    const acl::WatchEntry* entry = rootWatches_[letter - L'a'].load();
-    return entry && entry->healthy.load();
+    ULONG_PTR key;
+    {
+        acl::CriticalSection hold(lock);
+        hold.Enter();
+        key = rootKeys_[index];
+    }
+    return key != 0 && IsWatchHealthy(key);
+}
+
+bool FolderCacheWatcher::WatchRoot(wchar_t letter) {
+    const int index = DriveIndex(letter);
+    if (index < 0) {
+        return false;
+    }
+    const wchar_t root[] = {wchar_t(L'a' + index), L':', L'\\', 0};
+    {
+        acl::CriticalSection hold(lock);
+        hold.Enter();
+        if (removals_[index].handle || removals_[index].notice) {
+            return false;  // Windows is removing the device: no handle of ours may hold it
+        }
+        // A watch that failed or was given up goes; its changes were told as lost already.
+        if (const ULONG_PTR old = rootKeys_[index]) {
+            rootKeys_[index] = 0;
+            auto it = watches.find(old);
+            if (it != watches.end()) {
+                DropNoticeLocked(it->second);
+            }
+            CloseWatch(old);
+        }
+    }
+    ULONG_PTR key = 0;
+    const DWORD added = AddDirectory(root, &key);
+    if (added != 0 && added != ERROR_ALREADY_EXISTS) {
+        return false;
+    }
+    {
+        acl::CriticalSection hold(lock);
+        hold.Enter();
+        AdoptRootLocked(size_t(index), key);
+    }
+    if (IsStopped()) {
+        SetStopped(0);  // nothing was watched before
+    }
+    if (!IsWatchHealthy(key)) {
+        return false;
+    }
+    if (added == 0) {
+        // Now that the read is out, whatever was recorded while nothing watched the drive is
+        // counted again on its next request.
+        const wchar_t rootKey[] = {root[0], L':', 0};
+        cache_.MarkSubtree(rootKey);
+    }
+    return true;
+}
+
+bool FolderCacheWatcher::OnDeviceEvent(UINT event, HANDLE handle, void* notice) {
+    acl::CriticalSection hold(lock);
+    hold.Enter();
+    if (event == DBT_DEVICEQUERYREMOVE) {
+        for (size_t i = 0; i < 26; ++i) {
+            auto it = rootKeys_[i] ? watches.find(rootKeys_[i]) : watches.end();
+            if (it == watches.end() || it->second->closed) {
+                continue;
+            }
+            acl::WatchEntry* entry = it->second;
+            if (entry->directory != handle && (!notice || entry->notice != notice)) {
+                continue;
+            }
+            // The registration stays until Windows says how the removal ended.
+            removals_[i] = RemovalHold{entry->directory, entry->notice};
+            entry->notice = nullptr;
+            rootKeys_[i] = 0;
+            CloseWatch(it->first);
+            return true;
+        }
+        return false;
+    }
+    if (event == DBT_DEVICEQUERYREMOVEFAILED || event == DBT_DEVICEREMOVECOMPLETE) {
+        for (RemovalHold& removal : removals_) {
+            if ((removal.handle && removal.handle == handle) ||
+                (notice && removal.notice == notice)) {
+                if (removal.notice) {
+                    UnregisterDeviceNotification(removal.notice);
+                }
+                removal = RemovalHold{};  // the next request watches the drive again
+                return true;
+            }
+        }
+    }
+    return false;
 }
 
 void FolderCacheWatcher::OnChanges(acl::ChangeBatch* batch) {

@@ -25,14 +25,32 @@ class FolderCacheWatcher : public acl::ReadDirectoryChanges {
 
     // Adds the root of every fixed drive, a: to z:, and starts watching. Roots that cannot be
     // watched are skipped. Returns the result of the start (ERROR_NO_DATA when no root could be
-    // added). The set is taken once: drives attached later are not watched.
+    // added). Drives attached later are watched by the first request for them (WatchRoot).
     DWORD WatchFixedDrives();
 
     FolderTreeCache& Cache() { return cache_; }
 
     // True while the root of drive `letter` (a-z, either case) is watched and its watch works.
-    // Only fixed drives are watched, so such a root needs no drive type query. Lock-free.
-    bool WatchesRootHealthily(wchar_t letter) const;
+    // Only fixed drives are watched, so such a root needs no drive type query.
+    bool WatchesRootHealthily(wchar_t letter);
+
+    // Makes sure the root of `letter`, a fixed drive, is watched: a watch that failed or was
+    // given up is closed and opened anew, a drive attached after the start gets its first one,
+    // and the watcher starts if nothing was watched before. Whatever was recorded for the
+    // drive while nothing watched it is marked (MarkSubtree). True when the root is watched
+    // and healthy afterwards; false when the watch cannot start, or while Windows is removing
+    // the drive's device (see OnDeviceEvent): then the drive is answered without the cache.
+    bool WatchRoot(wchar_t letter);
+
+    // Device events for the directory handles of the watched roots are sent to `window`
+    // (RegisterDeviceNotificationW, DBT_DEVTYP_HANDLE). Set before the first watch is added.
+    void SetDeviceNoticeWindow(HWND window) { noticeWindow_ = window; }
+    // A device event (DBT_DEVICEQUERYREMOVE, DBT_DEVICEQUERYREMOVEFAILED,
+    // DBT_DEVICEREMOVECOMPLETE) for `handle` or the registration `notice`. A query to remove
+    // closes the watch of that drive and its handle at once and holds the drive off the cache
+    // (WatchRoot refuses it) until the removal failed or is complete. True when the event
+    // concerned a watched root.
+    bool OnDeviceEvent(UINT event, HANDLE handle, void* notice);
 
     // Applies one batch to the cache and releases it.
     void OnChanges(acl::ChangeBatch* batch) override;
@@ -46,10 +64,23 @@ class FolderCacheWatcher : public acl::ReadDirectoryChanges {
     void ApplyOne(DWORD action, std::wstring_view fullKey);
     void MarkRootLost(const wchar_t* root);
 
+    // Registers the watch of `key` for device events (under the watcher's lock, so its handle
+    // cannot be closed meanwhile) and remembers it as the watch of the drive root `index`.
+    void AdoptRootLocked(size_t index, ULONG_PTR key);
+    void DropNoticeLocked(acl::WatchEntry* entry);
+
     FolderTreeCache cache_;
-    // The watch of each drive root, by letter; set once by WatchFixedDrives, and valid until
-    // the watcher is destroyed (entries are freed only then).
-    std::atomic<acl::WatchEntry*> rootWatches_[26] = {};
+    // The completion key of each drive root's watch, by letter; 0 for none. Read and written
+    // under the watcher's lock.
+    ULONG_PTR rootKeys_[26] = {};
+    // A drive whose device Windows is removing: the handle and registration the query came
+    // for, until the removal failed or is complete. Under the watcher's lock.
+    struct RemovalHold {
+        HANDLE handle;
+        void* notice;
+    };
+    RemovalHold removals_[26] = {};
+    HWND noticeWindow_ = nullptr;
     std::atomic<uint64_t> appliedRecords_{0};
     std::atomic<uint64_t> lostBatches_{0};
 };

@@ -74,7 +74,12 @@ FolderSizeCache::FolderSizeCache() : com::Dispatch<IFolderSizeCache>(kTypeLibrar
     ++g_liveObjects;
     // Roots that cannot be watched, or no root at all, leave the object working without
     // change marks for them; construction succeeds in any case.
+    SetDeviceNoticeWindow(notices_.Window());
     WatchFixedDrives();
+}
+
+void FolderSizeCache::OnDeviceNotice(void* self, UINT event, HANDLE handle, HDEVNOTIFY notice) {
+    static_cast<FolderSizeCache*>(self)->OnDeviceEvent(event, handle, notice);
 }
 
 FolderSizeCache::~FolderSizeCache() {
@@ -102,9 +107,12 @@ const com::InterfaceEntry* FolderSizeCache::Interfaces() {
 HRESULT FolderSizeCache::ComputeSize(const wchar_t* path, uint64_t* outBytes) {
     *outBytes = 0;
     // A root this object watches is on a fixed drive while its watch works; any other root is
-    // asked about.
+    // asked about. Records are used only while something marks them: a fixed drive that is
+    // not watched (attached later, its watch failed, or Windows is removing it) is watched
+    // first, or answered without the cache.
     const wchar_t root[] = {path[0], L':', L'\\', 0};
-    if (!WatchesRootHealthily(path[0]) && GetDriveTypeW(root) != DRIVE_FIXED) {
+    if (!WatchesRootHealthily(path[0]) &&
+        (GetDriveTypeW(root) != DRIVE_FIXED || !WatchRoot(path[0]))) {
         return Cache().ComputeUncachedSize(path, outBytes);
     }
     // The cached computation rewrites its argument to the folder key: work on a copy so that

@@ -13,6 +13,7 @@
 #include <cstdint>
 
 #include "com_core.h"
+#include "device_notice_window.h"
 #include "dispatch.h"
 #include "folder_cache_watcher.h"
 #include "folder_tree_cache.h"
@@ -55,9 +56,13 @@ class FolderSizeCache : public com::Dispatch<IFolderSizeCache>, public FolderCac
     STDMETHODIMP CreateCache() override;
     STDMETHODIMP ResetCache() override;
 
-    // The size of a folder by drive type: cached on fixed drives, a plain scan elsewhere.
-    // `path` is not changed.
+    // The size of a folder by drive type: cached on fixed drives whose root is watched (a
+    // fixed drive not watched yet is watched first), a plain scan elsewhere and on a fixed
+    // drive that cannot be watched or is being removed. `path` is not changed.
     HRESULT ComputeSize(const wchar_t* path, uint64_t* outBytes);
+
+    // The window that receives the device events of the watched roots.
+    HWND DeviceNotices() const { return notices_.Window(); }
 
     // For tests: objects built and not yet destroyed.
     static LONG LiveObjects();
@@ -72,7 +77,11 @@ class FolderSizeCache : public com::Dispatch<IFolderSizeCache>, public FolderCac
     FolderSizeCache& operator=(const FolderSizeCache&) = delete;
 
     static DWORD WINAPI DriveScanThread(void* parameter);
+    static void OnDeviceNotice(void* self, UINT event, HANDLE handle, HDEVNOTIFY notice);
 
+    // Made on the constructing thread (the server's main thread, which runs the message loop)
+    // before the first watch, so that every watched root can be registered with it.
+    DeviceNoticeWindow notices_{&FolderSizeCache::OnDeviceNotice, this};
     BusyGate gate_;
     LONG serverReferenceReleased_ = 0;  // ReleaseServer gives up the server's reference once
 };

@@ -504,17 +504,22 @@ void FolderTreeCache::MarkSubtree(std::wstring_view rootKey) {
 
 HRESULT FolderTreeCache::ComputeCachedSize(wchar_t* path, FolderRecord* parent,
                                            uint64_t* outBytes) {
-    return CachedSize(path, parent, nullptr, outBytes);
+    RequestFolders folders;
+    bool unsettled = false;
+    return CachedSize(path, parent, Descent{nullptr, &folders, nullptr, false}, outBytes,
+                      &unsettled);
 }
 
 HRESULT FolderTreeCache::ComputeUncachedSize(const wchar_t* path, uint64_t* outBytes) {
-    return UncachedSize(path, nullptr, outBytes);
+    RequestFolders folders;
+    return UncachedSize(path, Descent{nullptr, &folders, nullptr, false}, outBytes);
 }
 
-HRESULT FolderTreeCache::CachedSize(wchar_t* path, FolderRecord* parent, const DescentLevel* up,
-                                    uint64_t* outBytes) {
+HRESULT FolderTreeCache::CachedSize(wchar_t* path, FolderRecord* parent, const Descent& descent,
+                                    uint64_t* outBytes, bool* unsettled) {
     MakeFolderKey(path);
     *outBytes = 0;
+    *unsettled = descent.throughLink;
     const std::wstring_view key(path);
     if (key.size() > kMaxKeyChars) {
         return E_FAIL;  // no listing of it can be opened
@@ -570,7 +575,7 @@ HRESULT FolderTreeCache::CachedSize(wchar_t* path, FolderRecord* parent, const D
         listingHook_(listingHookContext_, path);
     }
 
-    const DescentLevel level(path, up);
+    const DescentLevel level(path, descent.up, descent.known);
     uint64_t filesTotal = snapshot.filesDirty ? 0 : snapshot.filesBytes;
     uint64_t subfoldersTotal = snapshot.subfoldersDirty ? 0 : snapshot.subfoldersBytes;
     const size_t pathLength = key.size();
@@ -581,14 +586,24 @@ HRESULT FolderTreeCache::CachedSize(wchar_t* path, FolderRecord* parent, const D
             if (!snapshot.subfoldersDirty) {
                 continue;
             }
-            // A subfolder whose path does not fit counts as one that cannot be listed, and a
-            // link back to a folder this descent is inside counts 0 without a record.
+            // A subfolder whose path does not fit counts as one that cannot be listed, and one
+            // this request must not enter again counts 0 without a record.
+            if (!JoinScanPath(childPath, path, pathLength, entry.cFileName)) {
+                continue;
+            }
+            const EntryCheck check = descent.folders->Check(level, childPath, IsLinkEntry(entry));
+            if (!check.Enters()) {
+                *unsettled |= check.verdict == EntryVerdict::EnteredBefore;
+                continue;
+            }
+            const Descent below{&level, descent.folders, check.Known(),
+                                descent.throughLink || check.verdict == EntryVerdict::EnterLinked};
             uint64_t childBytes = 0;
-            if (JoinScanPath(childPath, path, pathLength, entry.cFileName) &&
-                !(IsLinkEntry(entry) && level.LeadsBack(childPath)) &&
-                CachedSize(childPath, record, &level, &childBytes) == S_OK) {
+            bool childUnsettled = false;
+            if (CachedSize(childPath, record, below, &childBytes, &childUnsettled) == S_OK) {
                 subfoldersTotal += childBytes;
             }
+            *unsettled |= childUnsettled;
         } else if (snapshot.filesDirty) {
             filesTotal += FileSizeOf(entry);
         }
@@ -603,9 +618,11 @@ HRESULT FolderTreeCache::CachedSize(wchar_t* path, FolderRecord* parent, const D
             LinkParentLocked(record, heldParent, key);
             record->filesBytes = filesTotal;
             record->subfoldersBytes = subfoldersTotal;
-            // A mark set by a change while this scan ran survives it.
-            record->filesDirty = record->filesMarks != snapshot.filesMarks;
-            record->subfoldersDirty = record->subfoldersMarks != snapshot.subfoldersMarks;
+            // A mark set by a change while this scan ran survives it; what no change notice
+            // can reach stays marked (see ComputeCachedSize).
+            record->filesDirty = descent.throughLink || record->filesMarks != snapshot.filesMarks;
+            record->subfoldersDirty =
+                *unsettled || record->subfoldersMarks != snapshot.subfoldersMarks;
         }
         release();
     }
@@ -613,7 +630,7 @@ HRESULT FolderTreeCache::CachedSize(wchar_t* path, FolderRecord* parent, const D
     return S_OK;
 }
 
-HRESULT FolderTreeCache::UncachedSize(const wchar_t* path, const DescentLevel* up,
+HRESULT FolderTreeCache::UncachedSize(const wchar_t* path, const Descent& descent,
                                       uint64_t* outBytes) {
     *outBytes = 0;
     const size_t pathLength = wcslen(path);
@@ -623,7 +640,7 @@ HRESULT FolderTreeCache::UncachedSize(const wchar_t* path, const DescentLevel* u
     }
     listings_.fetch_add(1, std::memory_order_relaxed);
 
-    const DescentLevel level(path, up);
+    const DescentLevel level(path, descent.up, descent.known);
     wchar_t childPath[kScanPathChars];
     while (listing.Next()) {
         const WIN32_FIND_DATAW& entry = listing.Entry();
@@ -634,11 +651,13 @@ HRESULT FolderTreeCache::UncachedSize(const wchar_t* path, const DescentLevel* u
         if (!JoinScanPath(childPath, path, pathLength, entry.cFileName)) {
             return E_INVALIDARG;
         }
-        if (IsLinkEntry(entry) && level.LeadsBack(childPath)) {
-            continue;  // a link back into this descent counts 0
+        const EntryCheck check = descent.folders->Check(level, childPath, IsLinkEntry(entry));
+        if (!check.Enters()) {
+            continue;  // entered already in this request: counts 0
         }
         uint64_t childBytes = 0;
-        HRESULT hr = UncachedSize(childPath, &level, &childBytes);
+        HRESULT hr = UncachedSize(childPath, Descent{&level, descent.folders, check.Known(), false},
+                                  &childBytes);
         if (FAILED(hr)) {
             return hr;
         }

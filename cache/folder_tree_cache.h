@@ -87,8 +87,14 @@ class FolderTreeCache {
     // says something changed, storing what it finds. `path` is rewritten to its key. `parent`
     // is the record of the containing folder, or null for a request from outside.
     // S_OK; E_FAIL when the folder cannot be listed; E_OUTOFMEMORY when no record can be made.
-    // Both computations skip a subfolder entry reached through a link that leads back to a
-    // folder on the current descent path (see descent_path.h): it counts 0 and gets no record.
+    // Both computations enter each folder at most once per request (see descent_path.h): a
+    // folder entry that leads back to the descent path, or to a folder this request entered
+    // already, counts 0 and gets no record. What a link reaches is reported by the system's
+    // change notices under the target's own path, never under the link's, and a count that
+    // skipped a folder depends on what else the request entered: so the records of folders
+    // entered through a link keep both marks, and every record whose total took in a link or
+    // a skipped folder keeps subfoldersDirty. A later request lists those folders again (and
+    // answers every link-free part from memory), so it gives what a fresh cache gives.
     HRESULT ComputeCachedSize(wchar_t* path, FolderRecord* parent, uint64_t* outBytes);
 
     // A plain recursive scan that stores nothing. `path` is left unchanged.
@@ -125,9 +131,19 @@ class FolderTreeCache {
     // Tests and benchmarks look inside through this one class (folder_tree_cache_probe.h).
     friend class FolderTreeCacheProbe;
 
-    HRESULT CachedSize(wchar_t* path, FolderRecord* parent, const DescentLevel* up,
-                       uint64_t* outBytes);
-    HRESULT UncachedSize(const wchar_t* path, const DescentLevel* up, uint64_t* outBytes);
+    // One folder of a request's descent. `up` is the level above (null at the top), `folders`
+    // the request's entered folders, `known` the folder's identity when the check that let
+    // the scan in took it, `throughLink` whether the folder was reached through a link.
+    // `*unsettled` is set when the total took in a link or a skipped folder.
+    struct Descent {
+        const DescentLevel* up;
+        RequestFolders* folders;
+        const FolderIdentity* known;
+        bool throughLink;
+    };
+    HRESULT CachedSize(wchar_t* path, FolderRecord* parent, const Descent& descent,
+                       uint64_t* outBytes, bool* unsettled);
+    HRESULT UncachedSize(const wchar_t* path, const Descent& descent, uint64_t* outBytes);
 
     uint32_t HashKey(std::wstring_view key) const;
     FolderRecord* At(RecordRef ref) const;

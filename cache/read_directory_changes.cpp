@@ -75,7 +75,7 @@ void ReadDirectoryChanges::FreeEntry(WatchEntry* entry) {
     }
     CloseDirectory(entry);
     delete[] entry->path;
-    delete[] reinterpret_cast<DWORD*>(entry->buffer);
+    FreeBuffer(entry);
     delete entry;
 }
 
@@ -92,17 +92,35 @@ HANDLE ReadDirectoryChanges::OpenDirectory(const wchar_t* path) {
                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr);
 }
 
+void ReadDirectoryChanges::FreeBuffer(WatchEntry* entry) {
+    delete[] reinterpret_cast<DWORD*>(entry->buffer);
+    entry->buffer = nullptr;
+}
+
 DWORD ReadDirectoryChanges::AddDirectory(const wchar_t* path) {
+    ULONG_PTR key = 0;
+    return AddDirectory(path, &key);
+}
+
+DWORD ReadDirectoryChanges::AddDirectory(const wchar_t* path, ULONG_PTR* addedKey) {
+    *addedKey = 0;
     if (!path) {
         return ERROR_INVALID_PARAMETER;
     }
+    // A closed watch of the same path does not count: the path may be watched anew.
+    auto findOpen = [&]() -> ULONG_PTR {
+        for (const auto& [key, entry] : watches) {
+            if (!entry->closed && tvn::EqualFoldingAscii(entry->path, path)) {
+                return key;
+            }
+        }
+        return 0;
+    };
     {
         CriticalSection hold(lock);
         hold.Enter();
-        for (const auto& [key, entry] : watches) {
-            if (tvn::EqualFoldingAscii(entry->path, path)) {
-                return ERROR_ALREADY_EXISTS;
-            }
+        if ((*addedKey = findOpen()) != 0) {
+            return ERROR_ALREADY_EXISTS;
         }
     }
 
@@ -129,11 +147,9 @@ DWORD ReadDirectoryChanges::AddDirectory(const wchar_t* path) {
 
     CriticalSection hold(lock);
     hold.Enter();
-    for (const auto& [key, other] : watches) {  // added by someone else meanwhile
-        if (tvn::EqualFoldingAscii(other->path, path)) {
-            FreeEntry(entry);
-            return ERROR_ALREADY_EXISTS;
-        }
+    if ((*addedKey = findOpen()) != 0) {  // added by someone else meanwhile
+        FreeEntry(entry);
+        return ERROR_ALREADY_EXISTS;
     }
     const ULONG_PTR key = nextKey;
     HANDLE port = CreateIoCompletionPort(entry->directory, completionPort.get(), key, 0);
@@ -155,7 +171,44 @@ DWORD ReadDirectoryChanges::AddDirectory(const wchar_t* path) {
     if (!stopped) {
         IssueRead(entry);
     }
+    *addedKey = key;
     return 0;
+}
+
+void ReadDirectoryChanges::CloseWatch(ULONG_PTR key) {
+    CriticalSection hold(lock);
+    hold.Enter();
+    auto it = watches.find(key);
+    if (it == watches.end() || it->second->closed) {
+        return;
+    }
+    WatchEntry* entry = it->second;
+    entry->closed = true;
+    entry->healthy.store(false);
+    // Closing the handle ends a pending read; its completion still comes through the port,
+    // and the worker frees the buffer then.
+    if (entry->directory != INVALID_HANDLE_VALUE) {
+        CloseHandle(entry->directory);
+        entry->directory = INVALID_HANDLE_VALUE;
+    }
+    if (!entry->readPending.load()) {
+        FreeBuffer(entry);
+    }
+}
+
+bool ReadDirectoryChanges::IsWatchHealthy(ULONG_PTR key) {
+    CriticalSection hold(lock);
+    hold.Enter();
+    auto it = watches.find(key);
+    return it != watches.end() && !it->second->closed && it->second->healthy.load();
+}
+
+void ReadDirectoryChanges::IssueReadUnlessClosed(WatchEntry* entry) {
+    CriticalSection hold(lock);
+    hold.Enter();
+    if (!entry->closed) {
+        IssueRead(entry);
+    }
 }
 
 bool ReadDirectoryChanges::IssueRead(WatchEntry* entry) {
@@ -163,6 +216,10 @@ bool ReadDirectoryChanges::IssueRead(WatchEntry* entry) {
     entry->readPending.store(true);
     if (!ReadDirectoryChangesW(entry->directory, entry->buffer, bufferSize, TRUE, notifyFilter,
                                nullptr, &entry->overlapped, nullptr)) {
+        if (GetLastError() == ERROR_INVALID_HANDLE) {
+            // Closed under the watch: the value is no longer ours to close.
+            entry->directory = INVALID_HANDLE_VALUE;
+        }
         entry->readPending.store(false);
         entry->healthy.store(false);
         return false;
@@ -236,6 +293,9 @@ DWORD ReadDirectoryChanges::SetStopped(DWORD state) {
     }
     workerThread.reset(worker);
     for (auto& [key, entry] : watches) {
+        if (entry->closed) {
+            continue;
+        }
         entry->failedReads = 0;
         if (entry->directory != INVALID_HANDLE_VALUE) {
             IssueRead(entry);
@@ -266,7 +326,8 @@ void ReadDirectoryChanges::ReopenClosedDirectories() {
             for (const auto& [key, entry] : watches) {
                 // A read that never reported after its handle was closed still owns the
                 // entry's buffer and OVERLAPPED block: that directory stays unwatched.
-                if (entry->directory == INVALID_HANDLE_VALUE && !entry->readPending.load()) {
+                if (entry->directory == INVALID_HANDLE_VALUE && !entry->closed &&
+                    !entry->readPending.load()) {
                     closed.emplace_back(key, entry->path);
                 }
             }
@@ -282,7 +343,8 @@ void ReadDirectoryChanges::ReopenClosedDirectories() {
         CriticalSection hold(lock);
         hold.Enter();
         auto it = watches.find(key);
-        if (it == watches.end() || it->second->directory != INVALID_HANDLE_VALUE) {
+        if (it == watches.end() || it->second->closed ||
+            it->second->directory != INVALID_HANDLE_VALUE) {
             continue;
         }
         // A new handle may be bound to the port under the key its closed predecessor had: the
@@ -313,7 +375,8 @@ void ReadDirectoryChanges::CancelAndDrainLocked() {
     size_t pending = 0;
     for (auto& [key, entry] : watches) {
         entry->healthy.store(false);
-        if (entry->readPending.load()) {
+        // A closed watch's read was ended when it was closed; the worker drops it.
+        if (entry->readPending.load() && !entry->closed) {
             ++pending;
         }
         CloseDirectory(entry);
@@ -334,7 +397,7 @@ void ReadDirectoryChanges::CancelAndDrainLocked() {
             continue;  // a stray stop packet
         }
         auto it = watches.find(key);
-        if (it != watches.end() && it->second->readPending.exchange(false)) {
+        if (it != watches.end() && it->second->readPending.exchange(false) && !it->second->closed) {
             --pending;
         }
     }
@@ -373,20 +436,28 @@ void ReadDirectoryChanges::RunWorker() {
         if (!entry) {
             continue;
         }
-        entry->readPending.store(false);
-
-        // Zero bytes with success is the system's overflow signal; an error means the records
-        // were not delivered. Neither carries records to read.
-        const bool delivered = ok && bytes > 0 && bytes <= bufferSize;
-        ChangeBatch* batch =
-            delivered ? ChangeBatch::Allocate(this, key, entry->buffer, bytes) : nullptr;
+        ChangeBatch* batch = nullptr;
+        {
+            // Under the lock: CloseWatch may close the entry, and free its buffer, meanwhile.
+            CriticalSection hold(lock);
+            hold.Enter();
+            entry->readPending.store(false);
+            if (entry->closed) {
+                FreeBuffer(entry);  // the read that its closing ended: nothing to tell
+                continue;
+            }
+            // Zero bytes with success is the system's overflow signal; an error means the
+            // records were not delivered. Neither carries records to read.
+            const bool delivered = ok && bytes > 0 && bytes <= bufferSize;
+            batch = delivered ? ChangeBatch::Allocate(this, key, entry->buffer, bytes) : nullptr;
+        }
         entry->failedReads = ok ? 0 : entry->failedReads + 1;
         if (!ok) {
             entry->healthy.store(false);
         }
         // The records are copied: the read can go out again before anyone looks at them.
         if (entry->failedReads < kMaxFailedReads) {
-            IssueRead(entry);
+            IssueReadUnlessClosed(entry);
         }
         if (batch) {
             Dispatch(batch);

@@ -44,6 +44,13 @@ struct WatchEntry {
     // The read in flight was issued with no failed completion since the watch (re)started:
     // the watch works. False while stopped.
     std::atomic<bool> healthy;
+    // Closed by CloseWatch: its handle is gone and no read is issued again. The entry stays
+    // (batches on their way still find its path); its read buffer goes once no read is
+    // pending. Guarded by the watcher's lock.
+    bool closed;
+    // The owner's registration for device events of `directory` (see FolderCacheWatcher);
+    // null when there is none.
+    void* notice;
 };
 
 // The records of one completed read, or the news that a read's records were lost.
@@ -81,6 +88,16 @@ class ReadDirectoryChanges {
     // error of CreateFileW or CreateIoCompletionPort. A directory added while the watcher runs
     // is watched at once.
     DWORD AddDirectory(const wchar_t* path);
+    // The same; `*key` receives the completion key of the directory added, or of the open
+    // watch of the same path when the result is ERROR_ALREADY_EXISTS.
+    DWORD AddDirectory(const wchar_t* path, ULONG_PTR* key);
+
+    // Stops watching one directory at once: its handle is closed (which ends its read; the
+    // worker drops the completion) and its entry marked closed. A path that was closed can be
+    // added again, under a new key. Unknown or closed keys do nothing.
+    void CloseWatch(ULONG_PTR key);
+    // True while the watch of `key` is open and healthy (see WatchEntry::healthy).
+    bool IsWatchHealthy(ULONG_PTR key);
 
     // 0 starts watching, 1 stops. 0 on success; ERROR_ALREADY_ASSIGNED (85) when already in
     // that state; ERROR_INVALID_PARAMETER (87) for any other state; ERROR_NO_DATA (232) when
@@ -141,6 +158,9 @@ class ReadDirectoryChanges {
     static HANDLE OpenDirectory(const wchar_t* path);
     static void CloseDirectory(WatchEntry* entry);
     static void FreeEntry(WatchEntry* entry);
+    static void FreeBuffer(WatchEntry* entry);
+    // Issues the read again unless the entry was closed meanwhile (its handle may be reused).
+    void IssueReadUnlessClosed(WatchEntry* entry);
 
     std::atomic<long> runningBatches_{0};
     std::atomic<uint64_t> lostReads_{0};

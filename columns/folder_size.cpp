@@ -78,23 +78,27 @@ bool CopyItemPath(const wchar_t* source, wchar_t* out) {
 
 namespace {
 
-// One level of the provider's own scan: unlistable folders count 0.
-uint64_t ScanLevel(const wchar_t* folder, const DescentLevel* up) {
+// One level of the provider's own scan: unlistable folders count 0, and so do folders the
+// request must not enter again.
+uint64_t ScanLevel(const wchar_t* folder, const DescentLevel* up, RequestFolders& folders,
+                   const FolderIdentity* known) {
     const size_t length = wcslen(folder);
     FolderListing listing;
     if (listing.Open(folder, length) != ERROR_SUCCESS) {
         return 0;
     }
-    const DescentLevel level(folder, up);
+    const DescentLevel level(folder, up, known);
     uint64_t total = 0;
     wchar_t subfolder[kScanPathChars];
     while (listing.Next()) {
         const WIN32_FIND_DATAW& entry = listing.Entry();
         if (!IsFolderEntry(entry)) {
             total += FileSizeOf(entry);
-        } else if (JoinScanPath(subfolder, folder, length, entry.cFileName) &&
-                   !(IsLinkEntry(entry) && level.LeadsBack(subfolder))) {
-            total += ScanLevel(subfolder, &level);
+        } else if (JoinScanPath(subfolder, folder, length, entry.cFileName)) {
+            const EntryCheck check = folders.Check(level, subfolder, IsLinkEntry(entry));
+            if (check.Enters()) {
+                total += ScanLevel(subfolder, &level, folders, check.Known());
+            }
         }
     }
     return total;
@@ -103,7 +107,8 @@ uint64_t ScanLevel(const wchar_t* folder, const DescentLevel* up) {
 }  // namespace
 
 uint64_t ScanFolderSize(const wchar_t* folder) {
-    return ScanLevel(folder, nullptr);
+    RequestFolders folders;
+    return ScanLevel(folder, nullptr, folders, nullptr);
 }
 
 bool ReadPadForPlainSort() {

@@ -37,8 +37,8 @@ struct ItemSize {
 
 // Total size of the files below `folder` (whole subtree, every entry counted). A folder that
 // cannot be listed, or whose path does not fit the 520-unit scan buffers, counts as 0, and so
-// does a folder reached through a link that leads back to a folder on the current descent
-// path (descent_path.h); links elsewhere are entered like any folder.
+// does a folder that this scan entered already or whose entry leads back to the current
+// descent path (descent_path.h): each folder counts once, links elsewhere are entered.
 uint64_t ScanFolderSize(const wchar_t* folder);
 
 // Whether the size and sorting texts are right-aligned for plain text sorting: true unless the

@@ -1,19 +1,29 @@
-// The folders on the current descent path of a recursive folder scan, for telling whether a
-// folder entry reached through a link leads back to one of them. Scans follow links
-// (junctions, mount points, directory links); a link that leads back to a folder the scan is
-// already inside would be descended again and again until the path buffer ends, and two such
-// links in one folder make the number of paths grow exponentially. A scan skips such an entry.
+// Which folders a recursive folder scan enters. Scans follow links (junctions, mount points,
+// directory links), and links can lead back into the descent or branch: a folder holding two
+// links to the next folder, chained, makes the number of paths double at every level. So one
+// request (one computation from the top) enters each folder at most once: a folder entry that
+// leads back to a folder on the current descent path, or to one the request has already
+// entered, is not entered again. The work of a request is thus bounded by the distinct
+// folders it reaches.
 //
 // Folders are told apart by volume serial number and file index, not by path: a link's path
 // differs from its target's. Getting an identity opens the folder (about 1 ms under Wine, more
-// than listing a small folder), so only entries that carry FILE_ATTRIBUTE_REPARSE_POINT are
-// checked, and the identity of each folder on the path is taken lazily, at most once per
-// descent. Ordinary folders cost nothing.
+// than listing a small folder), so identities are taken only where a folder can be reached
+// twice: for every entry that carries FILE_ATTRIBUTE_REPARSE_POINT, and, once the request has
+// entered a link, for every folder entry after that (the link's target may be one of them, or
+// contain them). A tree without links costs nothing. The identity of a folder on the descent
+// path is taken lazily, at most once per descent. The price of that: an ordinary folder that
+// the request finished before it entered its first link is not known to it, and is entered
+// once more if a later link leads there; so each folder is entered at most twice.
 //
-// Threading: a DescentLevel belongs to the one thread whose scan made it.
+// Threading: a DescentLevel and a RequestFolders belong to the one thread whose request made
+// them.
 #pragma once
 
 #include <windows.h>
+
+#include <cstddef>
+#include <cstdint>
 
 namespace tvn {
 
@@ -30,16 +40,22 @@ bool GetFolderIdentity(const wchar_t* path, FolderIdentity* out);
 
 // One level of a descent: the folder being listed, linked to the level above it (null at the
 // top). Lives on the scan's stack while that level lists; `path` must stay valid as long.
+// `known` is the folder's identity when the check that let the scan in has taken it.
 class DescentLevel {
   public:
-    DescentLevel(const wchar_t* path, const DescentLevel* up) : path_(path), up_(up) {}
+    DescentLevel(const wchar_t* path, const DescentLevel* up, const FolderIdentity* known = nullptr)
+        : path_(path), up_(up) {
+        if (known) {
+            state_ = State::Known;
+            identity_ = *known;
+        }
+    }
     DescentLevel(const DescentLevel&) = delete;
     DescentLevel& operator=(const DescentLevel&) = delete;
 
-    // True when `entryPath`, a folder entry of this level, is the same folder as this level or
-    // one above it. An entry whose identity cannot be taken does not count as leading back
-    // (the path buffers still bound how deep it goes).
-    bool LeadsBack(const wchar_t* entryPath) const;
+    // True when `folder` is this level's folder or one above it. A level whose identity
+    // cannot be taken matches nothing.
+    bool OnPath(const FolderIdentity& folder) const;
 
   private:
     bool Identity(FolderIdentity* out) const;
@@ -49,6 +65,60 @@ class DescentLevel {
     enum class State { Unknown, Known, Unavailable };
     mutable State state_ = State::Unknown;
     mutable FolderIdentity identity_;
+};
+
+// What a scan does with one folder entry.
+enum class EntryVerdict {
+    Enter,          // an ordinary folder (or one checked and new): entered
+    EnterLinked,    // reached through a link and new to this request: entered
+    LeadsBack,      // the folder is on the current descent path: counts 0, no record
+    EnteredBefore,  // this request entered it already (or cannot afford to remember another
+                    // link target): counts 0, no record, and the count depends on the request
+};
+
+struct EntryCheck {
+    EntryVerdict verdict = EntryVerdict::Enter;
+    bool identityKnown = false;
+    FolderIdentity identity;
+
+    bool Enters() const {
+        return verdict == EntryVerdict::Enter || verdict == EntryVerdict::EnterLinked;
+    }
+    // For the child's DescentLevel.
+    const FolderIdentity* Known() const { return identityKnown ? &identity : nullptr; }
+};
+
+// The folders one request has entered, as far as it had to identify them (see above). Memory:
+// at most kMaxFolders identities (a table of at most 4 MB); once that many are held, a link to a
+// folder not yet held is not entered, so the bound on the work holds with bounded memory.
+class RequestFolders {
+  public:
+    static constexpr size_t kMaxFolders = size_t(1) << 17;
+
+    RequestFolders() = default;
+    ~RequestFolders();
+    RequestFolders(const RequestFolders&) = delete;
+    RequestFolders& operator=(const RequestFolders&) = delete;
+
+    // Decides about `entryPath`, a folder entry of the folder of `level`; `link` says that the
+    // entry carries FILE_ATTRIBUTE_REPARSE_POINT. A link whose target cannot be identified is
+    // not entered (it could lead anywhere, again and again); an ordinary folder that cannot be
+    // identified is entered, as its parent was entered once.
+    EntryCheck Check(const DescentLevel& level, const wchar_t* entryPath, bool link);
+
+  private:
+    struct Slot {
+        FolderIdentity identity;
+        bool used;
+    };
+    // False when the identity was held already, or when there is no room for it.
+    bool Insert(const FolderIdentity& identity, bool* full);
+    bool Grow();
+
+    Slot* slots_ = nullptr;
+    size_t capacity_ = 0;  // a power of two, or 0 before the first insertion
+    size_t count_ = 0;
+    bool linkEntered_ = false;
 };
 
 }  // namespace tvn

@@ -61,6 +61,8 @@ cut_links_out_of() {
 #   m: fixed      -> FIXTURES/m      n: network -> FIXTURES/n
 #   o: optical    -> FIXTURES/o      r: removable -> FIXTURES/r
 #   p: fixed      -> FIXTURES/p   (a second fixed drive)
+#   q: fixed      -> FIXTURES/m/late-q, missing at first: the drive appears when a test
+#                    makes m:\late-q (a drive attached while the cache server runs)
 make_run_prefix() {
     local template=$1 dir=$2 fixtures=$3
     rm -rf "$dir"
@@ -72,6 +74,8 @@ make_run_prefix() {
         mkdir -p "$fixtures/$letter"
         ln -sfn "$fixtures/$letter" "$dir/dosdevices/$letter:"
     done
+    rm -rf "$fixtures/m/late-q"
+    ln -sfn "$fixtures/m/late-q" "$dir/dosdevices/q:"
     cat > "$dir/drive_c/drives.reg" <<'REG'
 REGEDIT4
 
@@ -80,6 +84,7 @@ REGEDIT4
 "n:"="network"
 "o:"="cdrom"
 "p:"="hd"
+"q:"="hd"
 "r:"="floppy"
 REG
     WINEPREFIX="$dir" wine regedit /S 'C:\drives.reg' >/dev/null 2>&1 || true

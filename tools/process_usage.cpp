@@ -28,8 +28,9 @@ struct HandleTable {
 
 using QuerySystemInformation = NTSTATUS(WINAPI*)(ULONG, PVOID, ULONG, PULONG);
 
-// Handles of one process in the system's table; false when the table cannot be read.
-bool CountHandlesInSystemTable(DWORD processId, DWORD* count) {
+// The handles of one process in the system's table, `handles` null to count them only; false
+// when the table cannot be read.
+bool ReadSystemTable(DWORD processId, DWORD* count, std::vector<HANDLE>* handles) {
     auto query = reinterpret_cast<QuerySystemInformation>(reinterpret_cast<void*>(
         GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
     if (query == nullptr) {
@@ -50,13 +51,25 @@ bool CountHandlesInSystemTable(DWORD processId, DWORD* count) {
     const size_t room = (buffer.size() - offsetof(HandleTable, entries)) / sizeof(HandleEntry);
     DWORD found = 0;
     for (ULONG i = 0; i < table->count && i < room; ++i) {
-        found += table->entries[i].processId == processId;
+        if (table->entries[i].processId == processId) {
+            ++found;
+            if (handles) {
+                handles->push_back(reinterpret_cast<HANDLE>(uintptr_t(table->entries[i].handle)));
+            }
+        }
     }
     *count = found;
     return true;
 }
 
 }  // namespace
+
+std::vector<HANDLE> HandlesInSystemTable(DWORD processId) {
+    std::vector<HANDLE> handles;
+    DWORD count = 0;
+    ReadSystemTable(processId, &count, &handles);
+    return handles;
+}
 
 size_t CommittedPrivateBytes(HANDLE process) {
     size_t total = 0;
@@ -93,7 +106,7 @@ ProcessUsage UsageOf(HANDLE process) {
     ProcessUsage usage;
     if (GetProcessHandleCount(process, &usage.handles) && usage.handles != 0) {
         usage.handlesFrom = "GetProcessHandleCount";
-    } else if (CountHandlesInSystemTable(GetProcessId(process), &usage.handles) &&
+    } else if (ReadSystemTable(GetProcessId(process), &usage.handles, nullptr) &&
                usage.handles != 0) {
         usage.handlesFrom = "SystemHandleInformation";
     } else {

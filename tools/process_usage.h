@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <cstddef>
+#include <vector>
 
 namespace tvn::tools {
 
@@ -24,6 +25,10 @@ struct ProcessUsage {
 // Committed private pages of `process` (GetCurrentProcess() for this one), summed over its
 // address space with VirtualQueryEx; `process` needs PROCESS_QUERY_INFORMATION.
 size_t CommittedPrivateBytes(HANDLE process);
+
+// The handle values that process `processId` holds, as the system's handle table lists them;
+// empty when the table cannot be read.
+std::vector<HANDLE> HandlesInSystemTable(DWORD processId);
 
 // `process` needs PROCESS_QUERY_INFORMATION and PROCESS_VM_READ. A figure that could not be
 // read by either way is 0 with an empty source.

@@ -2,6 +2,7 @@
 // drive type, one object for every client, and the rules by which the process ends.
 // Cases run in separate processes; each one starts the server it needs and ends it again.
 #include <windows.h>
+#include <dbt.h>
 #include <objbase.h>
 #include <oleauto.h>
 
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "cache_client.h"
+#include "device_notice_window.h"
 #include "server_setup.h"
 #include "programs.h"
 #include "server_harness.h"
@@ -385,21 +387,99 @@ TEST_F(ComClient, CacheAllScansEveryFixedDriveAtStart) {
     StopServer();
 }
 
-// Links that lead back into the tree (fixture-loop, made on the Linux side) are counted
-// once: the server answers the loop-free total, cached on the fixed drive and uncached on the
-// network drive, instead of descending until the path buffers end.
+// Links that lead back into the tree (fixture-loop) or branch (fixture-branch, 2^24 paths;
+// both made on the Linux side) are counted once: the server answers the total of each folder
+// once, cached on the fixed drive and uncached on the network drive, instead of descending
+// until the path buffers end or the paths run out.
 TEST_F(ComClient, LinkLoopsAreCountedOnce) {
     EnsureRegistered();
     IFolderSizeCache* cache = Connect();
     ASSERT_NE(cache, nullptr);
-    for (const wchar_t* folder : {L"m:\\fixture-loop", L"n:\\fixture-loop"}) {
-        SCOPED_TRACE(testing::PrintToString(std::wstring(folder)));
-        Answer answer = Size(cache, folder);
+    const struct {
+        const wchar_t* folder;
+        uint64_t bytes;
+    } cases[] = {{L"m:\\fixture-loop", 1235},
+                 {L"n:\\fixture-loop", 1235},
+                 {L"m:\\fixture-branch\\L00", 325},
+                 {L"n:\\fixture-branch\\L00", 325}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(std::wstring(c.folder)));
+        Answer answer = Size(cache, c.folder);
         EXPECT_EQ(answer.hr, S_OK);
-        EXPECT_EQ(answer.bytes, 1235u);
+        EXPECT_EQ(answer.bytes, c.bytes);
     }
     cache->Release();
     StopServer();
+}
+
+// m:\late-q appears as the fixed drive q: (scripts/wine-env.sh maps it) while the server runs,
+// and goes again once the server, which may hold it, has ended.
+struct LateDrive {
+    LateDrive() { CreateDirectoryW(L"m:\\late-q", nullptr); }
+    ~LateDrive() {
+        test::StopServer();
+        test::RemoveTree(L"m:\\late-q");
+    }
+};
+
+// A fixed drive attached after the server started is watched by the first request for it and
+// then cached. When Windows asks to remove its device, the server closes the drive's handle at
+// once and answers the drive without the cache until the removal has failed.
+TEST_F(ComClient, DriveAttachedLaterIsWatchedAndLetGoForRemoval) {
+    EnsureRegistered();
+    ASSERT_TRUE(test::EnsureServerStarted());
+    LateDrive late;
+    auto cache = ComPtr<IFolderSizeCache>::Attach(Connect());
+    ASSERT_TRUE(cache);
+    ASSERT_EQ(GetDriveTypeW(L"q:\\"), UINT(DRIVE_FIXED));
+    {
+        TestTree tree(L"q:");
+        tree.File(L"a.bin", 100);
+        EXPECT_EQ(Size(cache.get(), tree.Root()).bytes, 100u);
+        tree.File(L"b.bin", 50);
+        Settle(cache.get(), tree.Root(), 150);  // only a watch marks the record
+
+        const HANDLE watch = test::ServerHandleOnFolder(L"q:\\");
+        ASSERT_NE(watch, nullptr);
+        HWND window = FindWindowExW(HWND_MESSAGE, nullptr, DeviceNoticeWindow::kClassName, nullptr);
+        ASSERT_NE(window, nullptr);
+        DEV_BROADCAST_HANDLE event{};
+        event.dbch_size = sizeof(event);
+        event.dbch_devicetype = DBT_DEVTYP_HANDLE;
+        event.dbch_handle = watch;
+        EXPECT_EQ(SendMessageW(window, WM_DEVICECHANGE, DBT_DEVICEQUERYREMOVE, LPARAM(&event)),
+                  TRUE);
+        EXPECT_EQ(test::ServerHandleOnFolder(L"q:\\"), nullptr) << "q: is still held";
+        {
+            FolderLock lock(tree.Root());
+            ASSERT_TRUE(lock.Holds());
+            EXPECT_EQ(Size(cache.get(), tree.Root()).hr, E_INVALIDARG) << "answered from the cache";
+        }
+        EXPECT_EQ(test::ServerHandleOnFolder(L"q:\\"), nullptr) << "watched during removal";
+
+        SendMessageW(window, WM_DEVICECHANGE, DBT_DEVICEQUERYREMOVEFAILED, LPARAM(&event));
+        tree.File(L"c.bin", 25);
+        Settle(cache.get(), tree.Root(), 175);
+        EXPECT_NE(test::ServerHandleOnFolder(L"q:\\"), nullptr);
+    }
+}
+
+// A watch whose read fails (its handle closed under it here, as a failing volume ends its
+// reads) marks the drive's records and is opened anew by the next request.
+TEST_F(ComClient, FailedWatchIsOpenedAgainByTheNextRequest) {
+    EnsureRegistered();
+    auto cache = ComPtr<IFolderSizeCache>::Attach(Connect());
+    ASSERT_TRUE(cache);
+    TestTree tree(test::kFixedDrive);
+    tree.File(L"a.bin", 100);
+    Settle(cache.get(), tree.Root(), 100);
+    const HANDLE watch = test::ServerHandleOnFolder(L"m:\\");
+    ASSERT_NE(watch, nullptr);
+    ASSERT_TRUE(test::CloseServerHandle(watch));
+    tree.File(L"b.bin", 50);  // nothing watches m: now
+    Settle(cache.get(), tree.Root(), 150);
+    tree.File(L"c.bin", 25);  // seen only by a watch opened again
+    Settle(cache.get(), tree.Root(), 175);
 }
 
 // The client pieces the properties program uses: a reset acts only on a running server and

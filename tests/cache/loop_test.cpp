@@ -83,19 +83,57 @@ TEST(LinkLoops, CachedScanKeepsNoRecordOfALinkBack) {
 
 TEST(LinkLoops, LinkToAFolderOffTheDescentPathIsEntered) {
     // Asked for a, the link up leads to the tree's root, which is not on the descent path from
-    // a: it is entered once (1235), and inside it the links back are cut. So a totals its own
-    // 235 bytes and the root's 1235.
+    // a: it is entered (its 1000 bytes count), and inside it a, which the request entered
+    // first, is not entered again. Each folder once: a totals 1235, not 235 + 1235.
     for (const wchar_t* drive : {test::kFixedDrive, test::kNetworkDrive}) {
         const std::wstring a = LoopRoot(drive) + L"\\a";
         SCOPED_TRACE(testing::PrintToString(a));
         FolderTreeCache cache;
         uint64_t bytes = 0;
         EXPECT_EQ(cache.ComputeUncachedSize(a.c_str(), &bytes), S_OK);
-        EXPECT_EQ(bytes, 235u + kLoopFreeTotal);
+        EXPECT_EQ(bytes, kLoopFreeTotal);
         std::wstring key = a;
         EXPECT_EQ(cache.ComputeCachedSize(key.data(), nullptr, &bytes), S_OK);
-        EXPECT_EQ(bytes, 235u + kLoopFreeTotal);
-        EXPECT_EQ(ScanFolderSize(a.c_str()), 235u + kLoopFreeTotal);
+        EXPECT_EQ(bytes, kLoopFreeTotal);
+        EXPECT_EQ(ScanFolderSize(a.c_str()), kLoopFreeTotal);
+    }
+}
+
+// fixture-branch: L00 ... L24, each with (level + 1) bytes and two links to the next level,
+// 2^24 paths below L00. Every scan enters each level once; the cached records reached through
+// the links stay marked, so a later request sees a change made under a level's own path.
+TEST(LinkLoops, BranchingLinksEnterEachFolderOnce) {
+    constexpr uint64_t kEachOnce = 25 * 26 / 2;
+    for (const wchar_t* drive : {test::kFixedDrive, test::kNetworkDrive}) {
+        const std::wstring root = std::wstring(drive) + L"\\fixture-branch";
+        const std::wstring top = root + L"\\L00";
+        SCOPED_TRACE(testing::PrintToString(top));
+        FolderTreeCache cache;
+        FolderTreeCacheProbe probe(cache);
+        uint64_t bytes = 0;
+        ASSERT_EQ(cache.ComputeUncachedSize(top.c_str(), &bytes), S_OK);
+        EXPECT_EQ(bytes, kEachOnce) << "uncached";
+        EXPECT_EQ(probe.ListingCount(), 25u);
+        EXPECT_EQ(ScanFolderSize(top.c_str()), kEachOnce) << "column provider's scan";
+
+        std::wstring key = top;
+        ASSERT_EQ(cache.ComputeCachedSize(key.data(), nullptr, &bytes), S_OK);
+        EXPECT_EQ(bytes, kEachOnce) << "cached";
+        EXPECT_EQ(probe.ListingCount(), 50u);
+        EXPECT_EQ(probe.RecordCount(), 25u);
+
+        const std::wstring added = root + L"\\L07\\added.bin";
+        HANDLE file =
+            CreateFileW(added.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        ASSERT_NE(file, INVALID_HANDLE_VALUE);
+        DWORD written = 0;
+        const std::string data(1000, 'x');
+        WriteFile(file, data.data(), DWORD(data.size()), &written, nullptr);
+        CloseHandle(file);
+        key = top;
+        EXPECT_EQ(cache.ComputeCachedSize(key.data(), nullptr, &bytes), S_OK);
+        EXPECT_EQ(bytes, kEachOnce + 1000) << "a change under a level's own path";
+        DeleteFileW(added.c_str());
     }
 }
 

@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include "cache_client.h"
+#include "descent_path.h"
+#include "unique_handle.h"
 #include "process_usage.h"
 #include "programs.h"
 #include "test_tree.h"
@@ -39,6 +41,41 @@ bool ServerRunning() {
 HANDLE OpenServerProcess() {
     return tools::OpenProcessNamed(L"TVN Cache.exe",
                                    SYNCHRONIZE | PROCESS_QUERY_INFORMATION | PROCESS_VM_READ);
+}
+
+HANDLE ServerHandleOnFolder(const wchar_t* folder) {
+    FolderIdentity wanted;
+    UniqueHandleObj server(
+        tools::OpenProcessNamed(L"TVN Cache.exe", PROCESS_DUP_HANDLE | PROCESS_QUERY_INFORMATION));
+    if (!server || !GetFolderIdentity(folder, &wanted)) {
+        return nullptr;
+    }
+    for (HANDLE value : tools::HandlesInSystemTable(GetProcessId(server.get()))) {
+        HANDLE copy = nullptr;
+        if (!DuplicateHandle(server.get(), value, GetCurrentProcess(), &copy, 0, FALSE,
+                             DUPLICATE_SAME_ACCESS)) {
+            continue;
+        }
+        UniqueHandleObj owned(copy);
+        BY_HANDLE_FILE_INFORMATION info;
+        if (GetFileType(copy) == FILE_TYPE_DISK && GetFileInformationByHandle(copy, &info) &&
+            FolderIdentity{info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow} ==
+                wanted) {
+            return value;
+        }
+    }
+    return nullptr;
+}
+
+bool CloseServerHandle(HANDLE value) {
+    UniqueHandleObj server(tools::OpenProcessNamed(L"TVN Cache.exe", PROCESS_DUP_HANDLE));
+    HANDLE copy = nullptr;  // Wine wants a target even when only the source is to be closed
+    if (!server || !DuplicateHandle(server.get(), value, GetCurrentProcess(), &copy, 0, FALSE,
+                                    DUPLICATE_CLOSE_SOURCE | DUPLICATE_SAME_ACCESS)) {
+        return false;
+    }
+    CloseHandle(copy);
+    return true;
 }
 
 int DriveScansRunning(HANDLE process) {

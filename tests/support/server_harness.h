@@ -25,6 +25,11 @@ void EnsureServerRegistered();
 bool ServerRunning();
 // The running server process opened for waiting and for reading its counters; null if none.
 HANDLE OpenServerProcess();
+// The value of a handle that the running server holds open on `folder` (the same volume serial
+// and file index), read from outside; null when it holds none.
+HANDLE ServerHandleOnFolder(const wchar_t* folder);
+// Closes the running server's handle `value` from outside; false when that fails.
+bool CloseServerHandle(HANDLE value);
 // Drive scans (CacheAll, CreateCache) are the server's only threads of idle priority, from
 // their first instruction to their last: the number of them in `process`, read from outside.
 int DriveScansRunning(HANDLE process);

@@ -575,6 +575,10 @@ HRESULT FolderTreeCache::CachedSize(wchar_t* path, FolderRecord* parent, const D
         listingHook_(listingHookContext_, path);
     }
 
+    // A request asked directly for a folder below a link is reached through that link too.
+    const bool throughLink =
+        descent.throughLink || (descent.up == nullptr && PathPassesThroughLink(path));
+    *unsettled = throughLink;
     const DescentLevel level(path, descent.up, descent.known);
     uint64_t filesTotal = snapshot.filesDirty ? 0 : snapshot.filesBytes;
     uint64_t subfoldersTotal = snapshot.subfoldersDirty ? 0 : snapshot.subfoldersBytes;
@@ -597,7 +601,7 @@ HRESULT FolderTreeCache::CachedSize(wchar_t* path, FolderRecord* parent, const D
                 continue;
             }
             const Descent below{&level, descent.folders, check.Known(),
-                                descent.throughLink || check.verdict == EntryVerdict::EnterLinked};
+                                throughLink || check.verdict == EntryVerdict::EnterLinked};
             uint64_t childBytes = 0;
             bool childUnsettled = false;
             if (CachedSize(childPath, record, below, &childBytes, &childUnsettled) == S_OK) {
@@ -620,7 +624,7 @@ HRESULT FolderTreeCache::CachedSize(wchar_t* path, FolderRecord* parent, const D
             record->subfoldersBytes = subfoldersTotal;
             // A mark set by a change while this scan ran survives it; what no change notice
             // can reach stays marked (see ComputeCachedSize).
-            record->filesDirty = descent.throughLink || record->filesMarks != snapshot.filesMarks;
+            record->filesDirty = throughLink || record->filesMarks != snapshot.filesMarks;
             record->subfoldersDirty =
                 *unsettled || record->subfoldersMarks != snapshot.subfoldersMarks;
         }

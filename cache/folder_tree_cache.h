@@ -92,9 +92,10 @@ class FolderTreeCache {
     // already, counts 0 and gets no record. What a link reaches is reported by the system's
     // change notices under the target's own path, never under the link's, and a count that
     // skipped a folder depends on what else the request entered: so the records of folders
-    // entered through a link keep both marks, and every record whose total took in a link or
-    // a skipped folder keeps subfoldersDirty. A later request lists those folders again (and
-    // answers every link-free part from memory), so it gives what a fresh cache gives.
+    // entered through a link (or asked for below one) keep both marks, and every record whose
+    // total took in a link or a skipped folder keeps subfoldersDirty. A later request lists
+    // those folders again (and answers every link-free part from memory), so it gives what a
+    // fresh cache gives.
     HRESULT ComputeCachedSize(wchar_t* path, FolderRecord* parent, uint64_t* outBytes);
 
     // A plain recursive scan that stores nothing. `path` is left unchanged.

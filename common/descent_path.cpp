@@ -1,6 +1,9 @@
 #include "descent_path.h"
 
+#include <cwchar>
 #include <new>
+
+#include "scan_path.h"
 
 #include "unique_handle.h"
 
@@ -40,6 +43,27 @@ bool GetFolderIdentity(const wchar_t* path, FolderIdentity* out) {
     out->indexHigh = info.nFileIndexHigh;
     out->indexLow = info.nFileIndexLow;
     return true;
+}
+
+bool PathPassesThroughLink(const wchar_t* path) {
+    wchar_t prefix[kScanPathChars];
+    const size_t length = wcslen(path);
+    if (length >= kScanPathChars) {
+        return false;
+    }
+    wmemcpy(prefix, path, length + 1);
+    // From the end up to the first folder below the root ("m:\a"): each cut at a backslash.
+    for (size_t end = length; end > 3; --end) {
+        if (end != length && prefix[end] != L'\\') {
+            continue;
+        }
+        prefix[end] = 0;
+        const DWORD attributes = GetFileAttributesW(prefix);
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+            return true;
+        }
+    }
+    return false;
 }
 
 bool DescentLevel::Identity(FolderIdentity* out) const {

@@ -38,6 +38,10 @@ struct FolderIdentity {
 // opened or queried.
 bool GetFolderIdentity(const wchar_t* path, FolderIdentity* out);
 
+// True when a folder of `path` below its drive root (the folder itself included) is a link,
+// so that the path leads through it. One attribute query per folder of the path.
+bool PathPassesThroughLink(const wchar_t* path);
+
 // One level of a descent: the folder being listed, linked to the level above it (null at the
 // top). Lives on the scan's stack while that level lists; `path` must stay valid as long.
 // `known` is the folder's identity when the check that let the scan in has taken it.

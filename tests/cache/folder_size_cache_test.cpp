@@ -60,7 +60,8 @@ TEST(FolderSizeCacheObject, BadArgumentsGiveErrorsAndZero) {
 }
 
 // Only fixed drive roots are watched; while a root's watch works its paths skip the drive
-// type query, and once the watch stops they are asked about again, with the same answers.
+// type query, and once the watch stops they are asked about again (and a fixed drive is
+// watched anew), with the same answers.
 TEST(FolderSizeCacheObject, WatchedRootsSkipTheDriveTypeQueryOnlyWhileWatched) {
     Object o;
     const struct {
@@ -95,7 +96,7 @@ TEST(FolderSizeCacheObject, WatchedRootsSkipTheDriveTypeQueryOnlyWhileWatched) {
     o.cache->ResetCache();
     EXPECT_EQ(Size(o.cache, fixed.Root()).bytes, 10u);
     EXPECT_EQ(tvn::FolderTreeCacheProbe(o.cache->Cache()).RecordCount(), 1u)
-        << "a fixed drive is still cached without its watch";
+        << "a fixed drive is still cached";
 }
 
 TEST(FolderSizeCacheObject, SizesByDriveType) {

@@ -101,7 +101,8 @@ TEST(LinkLoops, LinkToAFolderOffTheDescentPathIsEntered) {
 
 // fixture-branch: L00 ... L24, each with (level + 1) bytes and two links to the next level,
 // 2^24 paths below L00. Every scan enters each level once; the cached records reached through
-// the links stay marked, so a later request sees a change made under a level's own path.
+// the links (or asked for below one) stay marked, so a later request sees a change made under
+// a level's own path.
 TEST(LinkLoops, BranchingLinksEnterEachFolderOnce) {
     constexpr uint64_t kEachOnce = 25 * 26 / 2;
     for (const wchar_t* drive : {test::kFixedDrive, test::kNetworkDrive}) {
@@ -122,7 +123,13 @@ TEST(LinkLoops, BranchingLinksEnterEachFolderOnce) {
         EXPECT_EQ(probe.ListingCount(), 50u);
         EXPECT_EQ(probe.RecordCount(), 25u);
 
-        const std::wstring added = root + L"\\L07\\added.bin";
+        // Asked directly, a folder below a link (L24, the last level, has no links of its own).
+        const std::wstring belowLink = root + L"\\L23\\a";
+        key = belowLink;
+        ASSERT_EQ(cache.ComputeCachedSize(key.data(), nullptr, &bytes), S_OK);
+        EXPECT_EQ(bytes, 25u);
+
+        const std::wstring added = root + L"\\L24\\added.bin";
         HANDLE file =
             CreateFileW(added.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
         ASSERT_NE(file, INVALID_HANDLE_VALUE);
@@ -133,6 +140,9 @@ TEST(LinkLoops, BranchingLinksEnterEachFolderOnce) {
         key = top;
         EXPECT_EQ(cache.ComputeCachedSize(key.data(), nullptr, &bytes), S_OK);
         EXPECT_EQ(bytes, kEachOnce + 1000) << "a change under a level's own path";
+        key = belowLink;
+        EXPECT_EQ(cache.ComputeCachedSize(key.data(), nullptr, &bytes), S_OK);
+        EXPECT_EQ(bytes, 25u + 1000) << "the same change, asked below the link";
         DeleteFileW(added.c_str());
     }
 }

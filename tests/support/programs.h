@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <optional>
 #include <string>
 
 #include "unique_handle.h"
@@ -41,6 +42,14 @@ std::wstring BuildTop();
 std::wstring BuiltFile(const std::wstring& relative);
 
 bool KeyExists(HKEY root, const std::wstring& path);
+// A REG_SZ value, or nothing when it is missing or of another type.
+std::optional<std::wstring> StringValue(HKEY root, const std::wstring& path, const wchar_t* name);
+struct KeyCounts {
+    DWORD subkeys = 0;
+    DWORD values = 0;
+};
+// The subkeys and values of a key (none when it cannot be opened).
+KeyCounts CountKey(HKEY root, const std::wstring& path);
 
 // A key of its own below HKCU\Software\TolvaneTest (named after `name`, or the running test
 // when empty), emptied at the start and deleted with everything in it at the end.

@@ -41,6 +41,10 @@ std::wstring BuildTop();
 // A file of the build tree: BuildTop() + "\" + relative.
 std::wstring BuiltFile(const std::wstring& relative);
 
+// Where the tests install the built files, as setup would, and the cache server there.
+inline constexpr wchar_t kInstallDir[] = L"C:\\Program Files\\Tolvane";
+inline constexpr wchar_t kServerPath[] = L"C:\\Program Files\\Tolvane\\TVN Cache.exe";
+
 bool KeyExists(HKEY root, const std::wstring& path);
 // A REG_SZ value, or nothing when it is missing or of another type.
 std::optional<std::wstring> StringValue(HKEY root, const std::wstring& path, const wchar_t* name);

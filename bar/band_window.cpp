@@ -29,8 +29,7 @@ acl::OwnedCriticalSection g_classLock;
 int g_classUsers = 0;
 
 bool AcquireClass(HINSTANCE module, WNDPROC procedure) {
-    acl::CriticalSection hold(g_classLock);
-    hold.Enter();
+    auto hold = g_classLock.Enter();
     bool held = true;
     if (g_classUsers == 0) {
         WNDCLASSEXW windowClass{};
@@ -50,8 +49,7 @@ bool AcquireClass(HINSTANCE module, WNDPROC procedure) {
 }
 
 void ReleaseClass(HINSTANCE module) {
-    acl::CriticalSection hold(g_classLock);
-    hold.Enter();
+    auto hold = g_classLock.Enter();
     if (--g_classUsers == 0) {
         UnregisterClassW(kClassName, module);
     }

@@ -39,8 +39,7 @@ FolderCacheWatcher::FolderCacheWatcher(DWORD readBufferSize)
 FolderCacheWatcher::~FolderCacheWatcher() {
     // Before cache_ goes: no batch thread may still be applying records to it.
     StopAndWait();
-    acl::CriticalSection hold(lock);
-    hold.Enter();
+    auto hold = lock.Enter();
     for (const auto& [key, entry] : watches) {
         DropNoticeLocked(entry);
     }
@@ -57,8 +56,7 @@ DWORD FolderCacheWatcher::WatchFixedDrives() {
     ForEachFixedDrive([this](const wchar_t* root) {
         ULONG_PTR key = 0;
         if (AddDirectory(root, &key) == 0) {
-            acl::CriticalSection hold(lock);
-            hold.Enter();
+            auto hold = lock.Enter();
             AdoptRootLocked(size_t(root[0] - L'a'), key);
         }
     });
@@ -76,7 +74,7 @@ void FolderCacheWatcher::AdoptRootLocked(size_t index, ULONG_PTR key) {
     DEV_BROADCAST_HANDLE filter{};
     filter.dbch_size = sizeof(filter);
     filter.dbch_devicetype = DBT_DEVTYP_HANDLE;
-    filter.dbch_handle = it->second->directory;
+    filter.dbch_handle = it->second->directory.get();
     it->second->notice =
         RegisterDeviceNotificationW(noticeWindow_, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
 }
@@ -95,8 +93,7 @@ bool FolderCacheWatcher::WatchesRootHealthily(wchar_t letter) {
     }
     ULONG_PTR key;
     {
-        acl::CriticalSection hold(lock);
-        hold.Enter();
+        auto hold = lock.Enter();
         key = rootKeys_[index];
     }
     return key != 0 && IsWatchHealthy(key);
@@ -109,8 +106,7 @@ bool FolderCacheWatcher::WatchRoot(wchar_t letter) {
     }
     const wchar_t root[] = {wchar_t(L'a' + index), L':', L'\\', 0};
     {
-        acl::CriticalSection hold(lock);
-        hold.Enter();
+        auto hold = lock.Enter();
         if (removals_[index].handle || removals_[index].notice) {
             return false;  // Windows is removing the device: no handle of ours may hold it
         }
@@ -130,8 +126,7 @@ bool FolderCacheWatcher::WatchRoot(wchar_t letter) {
         return false;
     }
     {
-        acl::CriticalSection hold(lock);
-        hold.Enter();
+        auto hold = lock.Enter();
         AdoptRootLocked(size_t(index), key);
     }
     if (IsStopped()) {
@@ -150,8 +145,7 @@ bool FolderCacheWatcher::WatchRoot(wchar_t letter) {
 }
 
 bool FolderCacheWatcher::OnDeviceEvent(UINT event, HANDLE handle, void* notice) {
-    acl::CriticalSection hold(lock);
-    hold.Enter();
+    auto hold = lock.Enter();
     if (event == DBT_DEVICEQUERYREMOVE) {
         for (size_t i = 0; i < 26; ++i) {
             auto it = rootKeys_[i] ? watches.find(rootKeys_[i]) : watches.end();
@@ -159,11 +153,11 @@ bool FolderCacheWatcher::OnDeviceEvent(UINT event, HANDLE handle, void* notice) 
                 continue;
             }
             acl::WatchEntry* entry = it->second;
-            if (entry->directory != handle && (!notice || entry->notice != notice)) {
+            if (entry->directory.get() != handle && (!notice || entry->notice != notice)) {
                 continue;
             }
             // The registration stays until Windows says how the removal ended.
-            removals_[i] = RemovalHold{entry->directory, entry->notice};
+            removals_[i] = RemovalHold{entry->directory.get(), entry->notice};
             entry->notice = nullptr;
             rootKeys_[i] = 0;
             CloseWatch(it->first);
@@ -283,8 +277,7 @@ void FolderCacheWatcher::ApplyOne(DWORD action, std::wstring_view fullKey) {
         return;  // not an action this system knows
     }
     appliedRecords_.fetch_add(1);
-    acl::CriticalSection hold(cache_.Lock());
-    hold.Enter();
+    auto hold = cache_.Lock().Enter();
     if (drops) {
         cache_.DropFolderLocked(fullKey);
     }

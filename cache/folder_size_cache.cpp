@@ -36,16 +36,14 @@ std::atomic<LONG> g_liveObjects{0};
 BusyGate::BusyGate() : idle_(CreateEventW(nullptr, TRUE, TRUE, nullptr)) {}
 
 void BusyGate::Enter() {
-    acl::CriticalSection hold(lock_);
-    hold.Enter();
+    auto hold = lock_.Enter();
     if (++count_ > 0 && idle_) {
         ResetEvent(idle_.get());
     }
 }
 
 void BusyGate::Leave() {
-    acl::CriticalSection hold(lock_);
-    hold.Enter();
+    auto hold = lock_.Enter();
     if (--count_ <= 0 && idle_) {
         SetEvent(idle_.get());
     }
@@ -53,8 +51,7 @@ void BusyGate::Leave() {
 
 bool BusyGate::WaitIdle(DWORD milliseconds) {
     if (!idle_) {
-        acl::CriticalSection hold(lock_);
-        hold.Enter();
+        auto hold = lock_.Enter();
         return count_ <= 0;
     }
     return WaitForSingleObject(idle_.get(), milliseconds) == WAIT_OBJECT_0;

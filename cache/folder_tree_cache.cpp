@@ -424,8 +424,7 @@ void FolderTreeCache::RemoveDescendants(FolderRecord* record) {
 }
 
 void FolderTreeCache::ClearAll() {
-    acl::CriticalSection hold(lock_);
-    hold.Enter();
+    auto hold = lock_.Enter();
     ForEachRecordLocked([this](FolderRecord* record) {
         record->parent = record->firstChild = record->prevSibling = record->nextSibling =
             RecordRef{};
@@ -473,20 +472,17 @@ void FolderTreeCache::DropFolderLocked(std::wstring_view folderKey) {
 }
 
 void FolderTreeCache::MarkContainingFolder(std::wstring_view itemKey) {
-    acl::CriticalSection hold(lock_);
-    hold.Enter();
+    auto hold = lock_.Enter();
     MarkContainingFolderLocked(itemKey);
 }
 
 void FolderTreeCache::DropFolder(std::wstring_view folderKey) {
-    acl::CriticalSection hold(lock_);
-    hold.Enter();
+    auto hold = lock_.Enter();
     DropFolderLocked(folderKey);
 }
 
 void FolderTreeCache::MarkSubtree(std::wstring_view rootKey) {
-    acl::CriticalSection hold(lock_);
-    hold.Enter();
+    auto hold = lock_.Enter();
     wchar_t buffer[kMaxKeyChars + 1];
     ForEachRecordLocked([&](FolderRecord* record) {
         const std::wstring_view k(buffer, KeyOf(record, buffer));
@@ -530,8 +526,7 @@ HRESULT FolderTreeCache::CachedSize(wchar_t* path, FolderRecord* parent, const D
     FolderRecord* heldParent;
     FolderRecord snapshot;
     {
-        acl::CriticalSection hold(lock_);
-        hold.Enter();
+        auto hold = lock_.Enter();
         record = FindLocked(key, hash);
         if (record) {
             LinkParentLocked(record, parent, key);
@@ -565,8 +560,7 @@ HRESULT FolderTreeCache::CachedSize(wchar_t* path, FolderRecord* parent, const D
 
     FolderListing listing;
     if (listing.Open(path, key.size()) != ERROR_SUCCESS) {
-        acl::CriticalSection hold(lock_);
-        hold.Enter();
+        auto hold = lock_.Enter();
         release();
         return E_FAIL;
     }
@@ -614,8 +608,7 @@ HRESULT FolderTreeCache::CachedSize(wchar_t* path, FolderRecord* parent, const D
     }
 
     {
-        acl::CriticalSection hold(lock_);
-        hold.Enter();
+        auto hold = lock_.Enter();
         // Store only into the very record this computation started with: after a removal or a
         // reset the key is gone or belongs to a new record, and nothing is stored.
         if (FindLocked(key, hash) == record) {

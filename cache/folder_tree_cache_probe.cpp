@@ -3,8 +3,7 @@
 namespace tvn {
 
 size_t FolderTreeCacheProbe::RecordCount() {
-    acl::CriticalSection hold(cache_.lock_);
-    hold.Enter();
+    auto hold = cache_.lock_.Enter();
     return cache_.recordCount_;
 }
 
@@ -13,8 +12,7 @@ uint64_t FolderTreeCacheProbe::ListingCount() const {
 }
 
 bool FolderTreeCacheProbe::PeekRecord(std::wstring_view folderKey, FolderRecord* out) {
-    acl::CriticalSection hold(cache_.lock_);
-    hold.Enter();
+    auto hold = cache_.lock_.Enter();
     FolderRecord* record = cache_.FindLocked(folderKey);
     if (record) {
         *out = *record;
@@ -24,8 +22,7 @@ bool FolderTreeCacheProbe::PeekRecord(std::wstring_view folderKey, FolderRecord*
 
 bool FolderTreeCacheProbe::Preload(std::wstring_view key, std::wstring_view parentKey,
                                    uint64_t filesBytes) {
-    acl::CriticalSection hold(cache_.lock_);
-    hold.Enter();
+    auto hold = cache_.lock_.Enter();
     if (cache_.FindLocked(key)) {
         return false;
     }
@@ -40,8 +37,7 @@ bool FolderTreeCacheProbe::Preload(std::wstring_view key, std::wstring_view pare
 
 bool FolderTreeCacheProbe::SetMarks(std::wstring_view folderKey, bool filesDirty,
                                     bool subfoldersDirty) {
-    acl::CriticalSection hold(cache_.lock_);
-    hold.Enter();
+    auto hold = cache_.lock_.Enter();
     FolderRecord* record = cache_.FindLocked(folderKey);
     if (!record) {
         return false;
@@ -62,8 +58,7 @@ bool FolderTreeCacheProbe::SetMarks(std::wstring_view folderKey, bool filesDirty
 }
 
 bool FolderTreeCacheProbe::LinksAreConsistent() {
-    acl::CriticalSection hold(cache_.lock_);
-    hold.Enter();
+    auto hold = cache_.lock_.Enter();
     bool consistent = true;
     size_t count = 0;
     wchar_t key[FolderTreeCache::kMaxKeyChars + 1];
@@ -104,15 +99,13 @@ bool FolderTreeCacheProbe::LinksAreConsistent() {
 }
 
 int FolderTreeCacheProbe::StoredChars(std::wstring_view folderKey) {
-    acl::CriticalSection hold(cache_.lock_);
-    hold.Enter();
+    auto hold = cache_.lock_.Enter();
     FolderRecord* record = cache_.FindLocked(folderKey);
     return record ? int(record->nameLength) : -1;
 }
 
 bool FolderTreeCacheProbe::SetHashHook(HashHook hook) {
-    acl::CriticalSection hold(cache_.lock_);
-    hold.Enter();
+    auto hold = cache_.lock_.Enter();
     if (cache_.recordCount_ != 0) {
         return false;
     }
@@ -121,8 +114,7 @@ bool FolderTreeCacheProbe::SetHashHook(HashHook hook) {
 }
 
 size_t FolderTreeCacheProbe::BlockCount() {
-    acl::CriticalSection hold(cache_.lock_);
-    hold.Enter();
+    auto hold = cache_.lock_.Enter();
     size_t count = 0;
     for (size_t i = 0; i < cache_.blockCount_; ++i) {
         count += cache_.blocks_[i] != nullptr;

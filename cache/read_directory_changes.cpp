@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <utility>
 
 #include "ascii_fold.h"
 #include "unique_handle.h"
@@ -58,8 +59,7 @@ ReadDirectoryChanges::ReadDirectoryChanges(DWORD readBufferSize)
 
 ReadDirectoryChanges::~ReadDirectoryChanges() {
     StopAndWait();
-    CriticalSection hold(lock);
-    hold.Enter();
+    auto hold = lock.Enter();
     for (auto& [key, entry] : watches) {
         FreeEntry(entry);
     }
@@ -73,17 +73,8 @@ void ReadDirectoryChanges::FreeEntry(WatchEntry* entry) {
         // them allocated.
         return;
     }
-    CloseDirectory(entry);
-    delete[] entry->path;
     FreeBuffer(entry);
     delete entry;
-}
-
-void ReadDirectoryChanges::CloseDirectory(WatchEntry* entry) {
-    if (entry->directory != INVALID_HANDLE_VALUE && entry->directory) {
-        CloseHandle(entry->directory);
-    }
-    entry->directory = INVALID_HANDLE_VALUE;
 }
 
 HANDLE ReadDirectoryChanges::OpenDirectory(const wchar_t* path) {
@@ -110,15 +101,14 @@ DWORD ReadDirectoryChanges::AddDirectory(const wchar_t* path, ULONG_PTR* addedKe
     // A closed watch of the same path does not count: the path may be watched anew.
     auto findOpen = [&]() -> ULONG_PTR {
         for (const auto& [key, entry] : watches) {
-            if (!entry->closed && tvn::EqualFoldingAscii(entry->path, path)) {
+            if (!entry->closed && tvn::EqualFoldingAscii(entry->path.get(), path)) {
                 return key;
             }
         }
         return 0;
     };
     {
-        CriticalSection hold(lock);
-        hold.Enter();
+        auto hold = lock.Enter();
         if ((*addedKey = findOpen()) != 0) {
             return ERROR_ALREADY_EXISTS;
         }
@@ -128,31 +118,29 @@ DWORD ReadDirectoryChanges::AddDirectory(const wchar_t* path, ULONG_PTR* addedKe
     if (!entry) {
         return ERROR_OUTOFMEMORY;
     }
-    entry->directory = INVALID_HANDLE_VALUE;
     const size_t length = wcslen(path);
-    entry->path = new (std::nothrow) wchar_t[length + 1];
+    entry->path.reset(new (std::nothrow) wchar_t[length + 1]);
     entry->buffer = reinterpret_cast<BYTE*>(new (std::nothrow) DWORD[bufferSize / 4]);
     if (!entry->path || !entry->buffer) {
         FreeEntry(entry);
         return ERROR_OUTOFMEMORY;
     }
-    wmemcpy(entry->path, path, length + 1);
+    wmemcpy(entry->path.get(), path, length + 1);
 
-    entry->directory = OpenDirectory(path);
-    if (entry->directory == INVALID_HANDLE_VALUE) {
+    entry->directory.reset(OpenDirectory(path));
+    if (!entry->directory) {
         DWORD error = GetLastError();
         FreeEntry(entry);
         return error;
     }
 
-    CriticalSection hold(lock);
-    hold.Enter();
+    auto hold = lock.Enter();
     if ((*addedKey = findOpen()) != 0) {  // added by someone else meanwhile
         FreeEntry(entry);
         return ERROR_ALREADY_EXISTS;
     }
     const ULONG_PTR key = nextKey;
-    HANDLE port = CreateIoCompletionPort(entry->directory, completionPort.get(), key, 0);
+    HANDLE port = CreateIoCompletionPort(entry->directory.get(), completionPort.get(), key, 0);
     if (!port) {
         DWORD error = GetLastError();
         FreeEntry(entry);
@@ -176,8 +164,7 @@ DWORD ReadDirectoryChanges::AddDirectory(const wchar_t* path, ULONG_PTR* addedKe
 }
 
 void ReadDirectoryChanges::CloseWatch(ULONG_PTR key) {
-    CriticalSection hold(lock);
-    hold.Enter();
+    auto hold = lock.Enter();
     auto it = watches.find(key);
     if (it == watches.end() || it->second->closed) {
         return;
@@ -187,25 +174,20 @@ void ReadDirectoryChanges::CloseWatch(ULONG_PTR key) {
     entry->healthy.store(false);
     // Closing the handle ends a pending read; its completion still comes through the port,
     // and the worker frees the buffer then.
-    if (entry->directory != INVALID_HANDLE_VALUE) {
-        CloseHandle(entry->directory);
-        entry->directory = INVALID_HANDLE_VALUE;
-    }
+    entry->directory.reset();
     if (!entry->readPending.load()) {
         FreeBuffer(entry);
     }
 }
 
 bool ReadDirectoryChanges::IsWatchHealthy(ULONG_PTR key) {
-    CriticalSection hold(lock);
-    hold.Enter();
+    auto hold = lock.Enter();
     auto it = watches.find(key);
     return it != watches.end() && !it->second->closed && it->second->healthy.load();
 }
 
 void ReadDirectoryChanges::IssueReadUnlessClosed(WatchEntry* entry) {
-    CriticalSection hold(lock);
-    hold.Enter();
+    auto hold = lock.Enter();
     if (!entry->closed) {
         IssueRead(entry);
     }
@@ -214,11 +196,11 @@ void ReadDirectoryChanges::IssueReadUnlessClosed(WatchEntry* entry) {
 bool ReadDirectoryChanges::IssueRead(WatchEntry* entry) {
     entry->overlapped = OVERLAPPED{};
     entry->readPending.store(true);
-    if (!ReadDirectoryChangesW(entry->directory, entry->buffer, bufferSize, TRUE, notifyFilter,
-                               nullptr, &entry->overlapped, nullptr)) {
+    if (!ReadDirectoryChangesW(entry->directory.get(), entry->buffer, bufferSize, TRUE,
+                               notifyFilter, nullptr, &entry->overlapped, nullptr)) {
         if (GetLastError() == ERROR_INVALID_HANDLE) {
             // Closed under the watch: the value is no longer ours to close.
-            entry->directory = INVALID_HANDLE_VALUE;
+            entry->directory.release();
         }
         entry->readPending.store(false);
         entry->healthy.store(false);
@@ -229,30 +211,27 @@ bool ReadDirectoryChanges::IssueRead(WatchEntry* entry) {
 }
 
 WatchEntry* ReadDirectoryChanges::FindEntry(ULONG_PTR key) {
-    CriticalSection hold(lock);
-    hold.Enter();
+    auto hold = lock.Enter();
     auto it = watches.find(key);
     return it == watches.end() ? nullptr : it->second;
 }
 
 const wchar_t* ReadDirectoryChanges::PathOfKey(ULONG_PTR key) {
     WatchEntry* entry = FindEntry(key);
-    return entry ? entry->path : nullptr;
+    return entry ? entry->path.get() : nullptr;
 }
 
 std::vector<std::wstring> ReadDirectoryChanges::WatchedPaths() {
     std::vector<std::wstring> paths;
-    CriticalSection hold(lock);
-    hold.Enter();
+    auto hold = lock.Enter();
     for (const auto& [key, entry] : watches) {
-        paths.emplace_back(entry->path);
+        paths.emplace_back(entry->path.get());
     }
     return paths;
 }
 
 bool ReadDirectoryChanges::IsStopped() {
-    CriticalSection hold(lock);
-    hold.Enter();
+    auto hold = lock.Enter();
     return stopped;
 }
 
@@ -260,8 +239,7 @@ DWORD ReadDirectoryChanges::SetStopped(DWORD state) {
     if (state > 1) {
         return ERROR_INVALID_PARAMETER;
     }
-    CriticalSection hold(lock);
-    hold.Enter();
+    auto hold = lock.Enter();
     if (bool(state) == stopped) {
         return ERROR_ALREADY_ASSIGNED;
     }
@@ -297,7 +275,7 @@ DWORD ReadDirectoryChanges::SetStopped(DWORD state) {
             continue;
         }
         entry->failedReads = 0;
-        if (entry->directory != INVALID_HANDLE_VALUE) {
+        if (entry->directory) {
             IssueRead(entry);
         }
         entries.emplace_back(key, entry);
@@ -320,15 +298,13 @@ void ReadDirectoryChanges::ReopenClosedDirectories() {
     // The paths are copied under the lock and opened outside it: opening is disk access.
     std::vector<std::pair<ULONG_PTR, std::wstring>> closed;
     {
-        CriticalSection hold(lock);
-        hold.Enter();
+        auto hold = lock.Enter();
         try {
             for (const auto& [key, entry] : watches) {
                 // A read that never reported after its handle was closed still owns the
                 // entry's buffer and OVERLAPPED block: that directory stays unwatched.
-                if (entry->directory == INVALID_HANDLE_VALUE && !entry->closed &&
-                    !entry->readPending.load()) {
-                    closed.emplace_back(key, entry->path);
+                if (!entry->directory && !entry->closed && !entry->readPending.load()) {
+                    closed.emplace_back(key, entry->path.get());
                 }
             }
         } catch (const std::bad_alloc&) {
@@ -340,17 +316,15 @@ void ReadDirectoryChanges::ReopenClosedDirectories() {
         if (!directory) {
             continue;  // gone for now: no read, so the watch reports itself not healthy
         }
-        CriticalSection hold(lock);
-        hold.Enter();
+        auto hold = lock.Enter();
         auto it = watches.find(key);
-        if (it == watches.end() || it->second->closed ||
-            it->second->directory != INVALID_HANDLE_VALUE) {
+        if (it == watches.end() || it->second->closed || it->second->directory) {
             continue;
         }
         // A new handle may be bound to the port under the key its closed predecessor had: the
         // predecessor's read has reported (it is not pending), so nothing of it is left.
         if (CreateIoCompletionPort(directory.get(), completionPort.get(), key, 0)) {
-            it->second->directory = directory.release();
+            it->second->directory = std::move(directory);
         }
     }
 }
@@ -362,8 +336,7 @@ void ReadDirectoryChanges::Stop() {
     // in use until it has, so there is no giving up on it.
     WaitForSingleObject(workerThread.get(), INFINITE);
     workerThread.reset();
-    CriticalSection hold(lock);
-    hold.Enter();
+    auto hold = lock.Enter();
     CancelAndDrainLocked();
     stopped = true;
 }
@@ -379,7 +352,7 @@ void ReadDirectoryChanges::CancelAndDrainLocked() {
         if (entry->readPending.load() && !entry->closed) {
             ++pending;
         }
-        CloseDirectory(entry);
+        entry->directory.reset();
     }
     while (pending > 0) {
         DWORD bytes = 0;
@@ -439,8 +412,7 @@ void ReadDirectoryChanges::RunWorker() {
         ChangeBatch* batch = nullptr;
         {
             // Under the lock: CloseWatch may close the entry, and free its buffer, meanwhile.
-            CriticalSection hold(lock);
-            hold.Enter();
+            auto hold = lock.Enter();
             entry->readPending.store(false);
             if (entry->closed) {
                 FreeBuffer(entry);  // the read that its closing ended: nothing to tell

@@ -17,6 +17,7 @@
 #include <atomic>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -29,13 +30,18 @@ class ReadDirectoryChanges;
 
 // One watched directory. Its read buffer belongs to it alone, so the reads of all directories
 // can be in flight at once without writing into each other's records.
+//
+// Its members free themselves, but for `buffer`: the system writes into it (and into
+// `overlapped`) until a pending read has reported, which can be after the entry would go, so
+// the watcher frees it by hand (FreeBuffer) once no read is pending, and an entry whose read
+// never reports is left allocated for good.
 struct WatchEntry {
-    wchar_t* path;  // owned copy of the path given to AddDirectory, zero-terminated
-    // Opened for overlapped reads and bound to the port under the entry's key; closed (and
-    // INVALID_HANDLE_VALUE) while the watcher is stopped, which is how pending reads end.
-    HANDLE directory;
+    std::unique_ptr<wchar_t[]> path;  // copy of the path given to AddDirectory, zero-terminated
+    // Opened for overlapped reads and bound to the port under the entry's key; closed (empty)
+    // while the watcher is stopped, which is how pending reads end.
+    tvn::UniqueFile directory;
     OVERLAPPED overlapped;          // of the read in flight; zeroed, no event
-    BYTE* buffer;                   // owned, bufferSize bytes, DWORD-aligned
+    BYTE* buffer;                   // bufferSize bytes, DWORD-aligned; see above
     std::atomic<bool> readPending;  // a read was issued and its completion not yet dequeued
     uint32_t failedReads;           // completions in a row that reported an error
     // A batch telling of lost changes is on its way and has not started yet: further losses
@@ -156,7 +162,6 @@ class ReadDirectoryChanges {
     // Opens again the directories whose handles the last stop closed.
     void ReopenClosedDirectories();
     static HANDLE OpenDirectory(const wchar_t* path);
-    static void CloseDirectory(WatchEntry* entry);
     static void FreeEntry(WatchEntry* entry);
     static void FreeBuffer(WatchEntry* entry);
     // Issues the read again unless the entry was closed meanwhile (its handle may be reused).

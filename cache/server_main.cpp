@@ -1,7 +1,10 @@
 // Entry of TVN Cache.exe, the out-of-process server of FolderSizeCache.
 //
-// The process runs until its own reference on the object has been given up (ReleaseServer)
-// and then ends 5000 ms after the last client released the object.
+// Start-up, in the order of wWinMain: the crash reporter, the single-instance mutex (a second
+// copy ends at once), the main thread's apartment, then either a registration switch or the
+// server (RunServer: class object, shutdown monitor, the server's own object, the message
+// loop). The process runs until its own reference on the object has been given up
+// (ReleaseServer) and then ends 5000 ms after the last client released the object.
 #include <windows.h>
 #include <objbase.h>
 
@@ -24,9 +27,6 @@ using tvn::com::ModuleLock;
 
 constexpr DWORD kShutdownDelayMs = 5000;
 constexpr DWORD kExitDelayMs = 1000;
-
-// The apartment of the main thread, entered before the entry function runs.
-tvn::com::ComInit g_apartment(COINIT_APARTMENTTHREADED);
 
 tvn::com::SingletonClassFactory<tvn::FolderSizeCache> g_factory;
 
@@ -138,7 +138,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     if (!mutex || GetLastError() == ERROR_ALREADY_EXISTS) {
         return 0;
     }
-    if (FAILED(g_apartment.Result())) {
+    // The main thread's single-threaded apartment, left when the entry function returns.
+    tvn::com::ComInit apartment(COINIT_APARTMENTTHREADED);
+    if (FAILED(apartment.Result())) {
         return -1;
     }
 

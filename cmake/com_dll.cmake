@@ -4,7 +4,7 @@
 # the header, the GUIDs and the proxy/stub from IDL; RC embeds the type library as TYPELIB 1
 # (and MANIFEST, if given, as RT_MANIFEST 2, which the rc file names); DEF exports the four
 # COM entry points;
-# common/inproc_module.cpp supplies DllMain and the exports, chaining the proxy/stub's own
+# common/win/inproc_module.cpp supplies DllMain and the exports, chaining the proxy/stub's own
 # entry points (built with the prefix Prx). SOURCES hold the library's class table
 # (tvn::com::kInprocModule) and its registration script.
 #
@@ -29,7 +29,7 @@ function(tvn_com_dll target)
     target_compile_options(${target}_proxy PRIVATE -Wno-unused-parameter -Wno-unused-function
         -Wno-missing-field-initializers)
     set_source_files_properties(${gen}/${name}_p.c PROPERTIES COMPILE_OPTIONS
-        "-include;${CMAKE_SOURCE_DIR}/common/proxy_support.h")
+        "-include;${CMAKE_SOURCE_DIR}/common/win/proxy_support.h")
 
     set(rc_depends ${gen}/${name}.tlb)
     if(ARG_MANIFEST)
@@ -38,7 +38,7 @@ function(tvn_com_dll target)
     set_source_files_properties(${ARG_RC} PROPERTIES OBJECT_DEPENDS "${rc_depends}")
     get_filename_component(rc_dir ${ARG_RC} DIRECTORY)
 
-    add_library(${target} SHARED ${CMAKE_SOURCE_DIR}/common/inproc_module.cpp ${ARG_SOURCES}
+    add_library(${target} SHARED ${CMAKE_SOURCE_DIR}/common/win/inproc_module.cpp ${ARG_SOURCES}
                 ${ARG_RC} ${ARG_DEF} $<TARGET_OBJECTS:${target}_proxy>)
     target_compile_definitions(${target} PRIVATE TVN_PROXY_STUB)
     set_target_properties(${target} PROPERTIES OUTPUT_NAME "${ARG_OUTPUT_NAME}" PREFIX ""

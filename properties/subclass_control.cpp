@@ -27,8 +27,7 @@ DWORD LastErrorOr(DWORD fallback) noexcept {
 // Adds one use of the atom (creating the process's reference at the first); returns 0 and
 // the atom, or the system's error.
 DWORD AcquireAtom(ATOM* atom) noexcept {
-    CriticalSection hold(g_atom.lock);
-    hold.Enter();
+    auto hold = g_atom.lock.Enter();
     DWORD result = ERROR_SUCCESS;
     if (!g_atom.atom) {
         g_atom.atom.reset(GlobalAddAtomW(SubclassControlBase::kAtomName));
@@ -44,8 +43,7 @@ DWORD AcquireAtom(ATOM* atom) noexcept {
 }
 
 void ReleaseAtom() noexcept {
-    CriticalSection hold(g_atom.lock);
-    hold.Enter();
+    auto hold = g_atom.lock.Enter();
     if (InterlockedDecrement(&g_atom.uses) <= 0) {
         g_atom.uses = 0;
         g_atom.atom.reset();
@@ -54,8 +52,7 @@ void ReleaseAtom() noexcept {
 
 // The atom while a use is held (callers hold one, so it cannot change under them).
 ATOM CurrentAtom() noexcept {
-    CriticalSection hold(g_atom.lock);
-    hold.Enter();
+    auto hold = g_atom.lock.Enter();
     return g_atom.atom.get();
 }
 

@@ -19,6 +19,8 @@
 #include <string>
 #include <vector>
 
+#include "menu_windows.h"
+
 namespace {
 
 constexpr ULONGLONG kTimeoutMs = 20000;
@@ -55,29 +57,8 @@ bool WaitFor(Done done, ULONGLONG timeoutMs = kTimeoutMs) {
     return true;
 }
 
-struct MenuWindows {
-    DWORD thread;
-    std::vector<HWND> found;
-};
-
-BOOL CALLBACK Collect(HWND window, LPARAM context) {
-    auto* menus = reinterpret_cast<MenuWindows*>(context);
-    wchar_t name[16];
-    if (GetWindowThreadProcessId(window, nullptr) == menus->thread && IsWindowVisible(window) &&
-        GetClassNameW(window, name, 16) && wcscmp(name, L"#32768") == 0) {
-        menus->found.push_back(window);
-    }
-    return TRUE;
-}
-
-std::vector<HWND> Menus(DWORD thread) {
-    MenuWindows menus{thread, {}};
-    EnumWindows(Collect, reinterpret_cast<LPARAM>(&menus));
-    return menus.found;
-}
-
 bool PlayKey(const Target& target, const std::wstring& key) {
-    std::vector<HWND> menus = Menus(target.thread);
+    std::vector<HWND> menus = tvn::ShownMenuWindows(target.thread);
     if (menus.empty()) {
         return false;
     }
@@ -139,7 +120,7 @@ int wmain(int argc, wchar_t** argv) {
         LPARAM at = MAKELPARAM((button.left + button.right) / 2, (button.top + button.bottom) / 2);
         PostMessageW(target.toolbar, WM_LBUTTONDOWN, MK_LBUTTON, at);
         PostMessageW(target.toolbar, WM_LBUTTONUP, 0, at);
-        if (!WaitFor([&] { return !Menus(target.thread).empty(); })) {
+        if (!WaitFor([&] { return !tvn::ShownMenuWindows(target.thread).empty(); })) {
             fwprintf(stderr, L"press_band: the menu did not open\n");
             return 2;
         }

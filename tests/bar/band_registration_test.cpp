@@ -20,35 +20,6 @@
 namespace tvn::test {
 namespace {
 
-#define CLSID_TEXT L"{AD0030F6-9A4E-4815-9CBA-5B66D684ADED}"
-#define APPID_TEXT L"{16C4A225-E0C0-4662-9B0E-BFD3D13B351C}"
-#define LIBID_TEXT L"{98BAB2B1-606E-4D35-9ADD-E52C8E581720}"
-#define IID_TEXT L"{D46CDD86-7E26-428F-AE7C-9D42FBC24B47}"
-
-std::optional<std::wstring> StringValue(HKEY root, const std::wstring& path, const wchar_t* name) {
-    wchar_t data[1024];
-    DWORD bytes = sizeof(data);
-    if (RegGetValueW(root, path.c_str(), name, RRF_RT_REG_SZ, nullptr, data, &bytes) !=
-        ERROR_SUCCESS) {
-        return std::nullopt;
-    }
-    return std::wstring(data);
-}
-
-struct KeyCounts {
-    DWORD subkeys = 0;
-    DWORD values = 0;
-};
-KeyCounts Count(HKEY root, const std::wstring& path) {
-    KeyCounts counts;
-    OpenedKey opened = OpenKey(root, path.c_str(), KEY_READ);
-    if (opened) {
-        RegQueryInfoKeyW(opened.key.get(), nullptr, nullptr, nullptr, &counts.subkeys, nullptr,
-                         nullptr, &counts.values, nullptr, nullptr, nullptr, nullptr);
-    }
-    return counts;
-}
-
 std::vector<ExpectedEntry> Entries() {
     return BandEntries(kBarDll);
 }
@@ -69,10 +40,10 @@ TEST_F(BandRegistration, RegisterWritesEveryEntryAndUnregisterRemovesThem) {
         ASSERT_TRUE(value.has_value());
         EXPECT_TRUE(_wcsicmp(value->c_str(), entry.data.c_str()) == 0) << *value;
     }
-    EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, L"CLSID\\" CLSID_TEXT "\\Programmable"));
-    EXPECT_EQ(Count(HKEY_CLASSES_ROOT, L"CLSID\\" CLSID_TEXT "\\Programmable").values, 0u);
-    EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, L"TypeLib\\" LIBID_TEXT "\\1.0"));
-    EXPECT_EQ(StringValue(HKEY_CLASSES_ROOT, L"TypeLib\\" LIBID_TEXT "\\1.0", nullptr),
+    EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, L"CLSID\\" TVN_BAR_CLSID "\\Programmable"));
+    EXPECT_EQ(CountKey(HKEY_CLASSES_ROOT, L"CLSID\\" TVN_BAR_CLSID "\\Programmable").values, 0u);
+    EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, L"TypeLib\\" TVN_BAR_LIBID "\\1.0"));
+    EXPECT_EQ(StringValue(HKEY_CLASSES_ROOT, L"TypeLib\\" TVN_BAR_LIBID "\\1.0", nullptr),
               std::wstring(L"TVNBar 1.0 Type Library"));
 
     // Something of another program's under the kept toolbar key.
@@ -80,12 +51,12 @@ TEST_F(BandRegistration, RegisterWritesEveryEntryAndUnregisterRemovesThem) {
 
     ASSERT_EQ(RunProgram(L"regsvr32 /s /u " + Quoted(kBarDll)), 0u);
     for (const wchar_t* gone :
-         {L"TVNBar.TVNWinExpBar", L"TVNBar.TVNWinExpBar.1", L"CLSID\\" CLSID_TEXT,
-          L"AppID\\" APPID_TEXT, L"AppID\\TVN Bar.DLL", L"TypeLib\\" LIBID_TEXT,
-          L"CLSID\\" IID_TEXT, L"Interface\\" IID_TEXT}) {
+         {L"TVNBar.TVNWinExpBar", L"TVNBar.TVNWinExpBar.1", L"CLSID\\" TVN_BAR_CLSID,
+          L"AppID\\" TVN_BAR_APPID, L"AppID\\TVN Bar.DLL", L"TypeLib\\" TVN_BAR_LIBID,
+          L"CLSID\\" TVN_BAR_IID, L"Interface\\" TVN_BAR_IID}) {
         EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, gone)) << gone;
     }
-    EXPECT_FALSE(StringValue(HKEY_LOCAL_MACHINE, kToolbarKey, CLSID_TEXT).has_value());
+    EXPECT_FALSE(StringValue(HKEY_LOCAL_MACHINE, kToolbarKey, TVN_BAR_CLSID).has_value());
     for (const wchar_t* kept : {L"CLSID", L"AppID"}) {
         EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, kept)) << kept;
     }
@@ -101,7 +72,7 @@ TEST_F(BandRegistration, RegisterWritesEveryEntryAndUnregisterRemovesThem) {
 
 TEST_F(BandRegistration, RegisteringTwiceLeavesOneSet) {
     ASSERT_EQ(RunProgram(L"regsvr32 /s " + Quoted(kBarDll)), 0u);
-    const std::wstring clsid = L"CLSID\\" CLSID_TEXT;
+    const std::wstring clsid = L"CLSID\\" TVN_BAR_CLSID;
     // Leftovers of an older version below the keys that are replaced whole.
     ASSERT_EQ(
         RegSetKeyValueW(HKEY_CLASSES_ROOT, (clsid + L"\\Stale").c_str(), nullptr, REG_SZ, L"x", 4),
@@ -114,10 +85,10 @@ TEST_F(BandRegistration, RegisteringTwiceLeavesOneSet) {
     ASSERT_EQ(RunProgram(L"regsvr32 /s " + Quoted(kBarDll)), 0u);
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, clsid + L"\\Stale"));
     // ProgID, VersionIndependentProgID, Programmable, InprocServer32, TypeLib; default + AppID.
-    KeyCounts counts = Count(HKEY_CLASSES_ROOT, clsid);
+    KeyCounts counts = CountKey(HKEY_CLASSES_ROOT, clsid);
     EXPECT_EQ(counts.subkeys, 5u);
     EXPECT_EQ(counts.values, 2u);
-    EXPECT_EQ(Count(HKEY_CLASSES_ROOT, clsid + L"\\Programmable").values, 0u);
+    EXPECT_EQ(CountKey(HKEY_CLASSES_ROOT, clsid + L"\\Programmable").values, 0u);
     for (const ExpectedEntry& entry : Entries()) {
         EXPECT_TRUE(StringValue(entry.root, entry.key, entry.name).has_value()) << entry.key;
     }

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "column_support.h"
+#include "menu_windows.h"
 #include "test_tree.h"
 #include "tvn_bar.h"
 
@@ -127,27 +128,6 @@ HWND Band::Toolbar() const {
 // --- the menu driver -----------------------------------------------------------------------
 
 namespace {
-
-struct MenuWindows {
-    DWORD thread;
-    std::vector<HWND> found;
-};
-
-BOOL CALLBACK CollectMenuWindow(HWND window, LPARAM context) {
-    auto* windows = reinterpret_cast<MenuWindows*>(context);
-    wchar_t name[16];
-    if (GetWindowThreadProcessId(window, nullptr) == windows->thread && IsWindowVisible(window) &&
-        GetClassNameW(window, name, 16) && wcscmp(name, L"#32768") == 0) {
-        windows->found.push_back(window);
-    }
-    return TRUE;
-}
-
-std::vector<HWND> ShownMenuWindows(DWORD thread) {
-    MenuWindows windows{thread, {}};
-    EnumWindows(CollectMenuWindow, reinterpret_cast<LPARAM>(&windows));
-    return windows.found;
-}
 
 HMENU MenuOf(HWND menuWindow) {
     DWORD_PTR menu = 0;

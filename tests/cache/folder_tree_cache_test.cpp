@@ -470,8 +470,7 @@ TEST(FolderTreeCacheTable, RemovingASubtreeLeavesTheRestIntact) {
     EXPECT_FALSE(tvn::FolderTreeCacheProbe(cache).PeekRecord(L"x:\\7\\3", &record));
     EXPECT_TRUE(tvn::FolderTreeCacheProbe(cache).PeekRecord(L"x:\\17\\3", &record));
     {
-        acl::CriticalSection hold(cache.Lock());
-        hold.Enter();
+        auto hold = cache.Lock().Enter();
         cache.RemoveDescendants(nullptr);
     }
     EXPECT_TRUE(tvn::FolderTreeCacheProbe(cache).LinksAreConsistent());

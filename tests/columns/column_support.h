@@ -12,9 +12,7 @@
 
 namespace tvn::test {
 
-inline constexpr wchar_t kInstallDir[] = L"C:\\Program Files\\Tolvane";
 inline constexpr wchar_t kDllPath[] = L"C:\\Program Files\\Tolvane\\TVN.dll";
-inline constexpr wchar_t kServerPath[] = L"C:\\Program Files\\Tolvane\\TVN Cache.exe";
 inline constexpr wchar_t kSettingsKey[] = L"SOFTWARE\\Quorlen\\Tolvane\\Settings";
 
 // Copies TVN.dll (and the cache server, when it was built) from the build tree into

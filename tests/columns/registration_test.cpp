@@ -16,32 +16,6 @@
 namespace tvn::test {
 namespace {
 
-#define CLSID_TEXT L"{E35D2993-845A-41D4-B44B-33D757A8B4B3}"
-#define APPID_TEXT L"{6B0D6F57-2E1D-40A9-9090-831B7A1563BE}"
-#define IID_TEXT L"{58ECD1FF-A94F-4288-A886-F82D73BF2F05}"
-
-std::optional<std::wstring> StringValue(HKEY root, const std::wstring& path, const wchar_t* name) {
-    wchar_t data[1024];
-    DWORD bytes = sizeof(data);
-    if (RegGetValueW(root, path.c_str(), name, RRF_RT_REG_SZ, nullptr, data, &bytes) !=
-        ERROR_SUCCESS) {
-        return std::nullopt;
-    }
-    return std::wstring(data);
-}
-
-DWORD CountSubkeys(HKEY root, const std::wstring& path) {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
-        return 0;
-    }
-    DWORD subkeys = 0, values = 0;
-    RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr,
-                     nullptr, nullptr, nullptr);
-    RegCloseKey(key);
-    return subkeys;
-}
-
 std::vector<ExpectedEntry> Entries() {
     return ColumnEntries(kDllPath);
 }
@@ -62,18 +36,19 @@ TEST_F(ColumnRegistration, RegisterWritesEveryEntryAndUnregisterRemovesThem) {
         ASSERT_TRUE(value.has_value());
         EXPECT_TRUE(_wcsicmp(value->c_str(), entry.data.c_str()) == 0) << *value;
     }
-    EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, L"CLSID\\" CLSID_TEXT "\\Programmable"));
+    EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, L"CLSID\\" TVN_COLUMNS_CLSID "\\Programmable"));
     EXPECT_TRUE(
         KeyExists(HKEY_CLASSES_ROOT, L"TypeLib\\{F52B8A72-1D8A-4A66-89DC-5DA85F1744D0}\\1.0"));
 
     ASSERT_EQ(RunProgram(L"regsvr32 /s /u " + Quoted(kDllPath)), 0u);
     for (const wchar_t* gone :
-         {L"TVN.FolderSize", L"TVN.FolderSize.1", L"CLSID\\" CLSID_TEXT,
-          L"Folder\\Shellex\\ColumnHandlers\\" CLSID_TEXT, L"AppID\\" APPID_TEXT, L"AppID\\TVN.DLL",
-          L"TypeLib\\{F52B8A72-1D8A-4A66-89DC-5DA85F1744D0}", L"CLSID\\" IID_TEXT}) {
+         {L"TVN.FolderSize", L"TVN.FolderSize.1", L"CLSID\\" TVN_COLUMNS_CLSID,
+          L"Folder\\Shellex\\ColumnHandlers\\" TVN_COLUMNS_CLSID, L"AppID\\" TVN_COLUMNS_APPID,
+          L"AppID\\TVN.DLL", L"TypeLib\\{F52B8A72-1D8A-4A66-89DC-5DA85F1744D0}",
+          L"CLSID\\" TVN_COLUMNS_IID}) {
         EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, gone)) << gone;
     }
-    EXPECT_FALSE(StringValue(HKEY_LOCAL_MACHINE, kApprovedKey, CLSID_TEXT).has_value());
+    EXPECT_FALSE(StringValue(HKEY_LOCAL_MACHINE, kApprovedKey, TVN_COLUMNS_CLSID).has_value());
     for (const wchar_t* kept : {L"CLSID", L"AppID", L"Folder\\Shellex\\ColumnHandlers"}) {
         EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, kept)) << kept;
     }
@@ -84,8 +59,8 @@ TEST_F(ColumnRegistration, RegisterWritesEveryEntryAndUnregisterRemovesThem) {
 
 TEST_F(ColumnRegistration, RegisteringTwiceLeavesOneSet) {
     ASSERT_EQ(RunProgram(L"regsvr32 /s " + Quoted(kDllPath)), 0u);
-    const std::wstring clsid = L"CLSID\\" CLSID_TEXT;
-    const std::wstring handler = L"Folder\\Shellex\\ColumnHandlers\\" CLSID_TEXT;
+    const std::wstring clsid = L"CLSID\\" TVN_COLUMNS_CLSID;
+    const std::wstring handler = L"Folder\\Shellex\\ColumnHandlers\\" TVN_COLUMNS_CLSID;
     // Leftovers of an older version below the keys that are replaced whole.
     HKEY stray = nullptr;
     ASSERT_EQ(RegCreateKeyW(HKEY_CLASSES_ROOT, (clsid + L"\\Stale").c_str(), &stray), 0);
@@ -97,8 +72,8 @@ TEST_F(ColumnRegistration, RegisteringTwiceLeavesOneSet) {
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, clsid + L"\\Stale"));
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, handler + L"\\Stale"));
     // ProgID, VersionIndependentProgID, Programmable, InprocServer32, TypeLib.
-    EXPECT_EQ(CountSubkeys(HKEY_CLASSES_ROOT, clsid), 5u);
-    EXPECT_EQ(CountSubkeys(HKEY_CLASSES_ROOT, handler), 0u);
+    EXPECT_EQ(CountKey(HKEY_CLASSES_ROOT, clsid).subkeys, 5u);
+    EXPECT_EQ(CountKey(HKEY_CLASSES_ROOT, handler).subkeys, 0u);
     for (const ExpectedEntry& entry : Entries()) {
         EXPECT_TRUE(StringValue(entry.root, entry.key, entry.name).has_value()) << entry.key;
     }

@@ -352,7 +352,7 @@ TEST(RegistrationSequence, TypeLibraryComesFromTheModuleFile) {
         reg::Step::TypeLibrary(reg::HelpFolder::Module),
         reg::Step::Table(root.get(), kTableC),
     };
-    const reg::Script script{steps};
+    const reg::Script script{steps, {}};
     // This test program carries no type library: the step fails and the rest is not written.
     const std::wstring self = reg::ModulePath(nullptr);
     HRESULT hr = reg::RegisterModule(script, self.c_str());

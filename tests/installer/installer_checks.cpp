@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "cache_client.h"
+#include "programs.h"
 #include "registration_entries.h"
 #include "registry.h"
 
@@ -58,19 +59,6 @@ std::vector<ExpectedEntry> AllEntries() {
     return all;
 }
 
-// The value as REG_SZ, or nothing when it is missing or of another type.
-std::optional<std::wstring> StringValue(HKEY root, const std::wstring& key, const wchar_t* name) {
-    wchar_t data[1024];
-    DWORD bytes = sizeof(data);
-    DWORD type = 0;
-    if (RegGetValueW(root, key.c_str(), name, RRF_RT_ANY | RRF_NOEXPAND, &type, data, &bytes) !=
-            ERROR_SUCCESS ||
-        type != REG_SZ) {
-        return std::nullopt;
-    }
-    return std::wstring(data);
-}
-
 std::optional<DWORD> DwordValue(HKEY root, const std::wstring& key, const wchar_t* name) {
     DWORD data = 0;
     DWORD bytes = sizeof(data);
@@ -79,20 +67,6 @@ std::optional<DWORD> DwordValue(HKEY root, const std::wstring& key, const wchar_
         return std::nullopt;
     }
     return data;
-}
-
-bool KeyExists(HKEY root, const std::wstring& key) {
-    return static_cast<bool>(OpenKey(root, key.c_str(), KEY_READ));
-}
-
-DWORD CountSubkeys(HKEY root, const std::wstring& key) {
-    DWORD subkeys = 0;
-    OpenedKey opened = OpenKey(root, key.c_str(), KEY_READ);
-    if (opened) {
-        RegQueryInfoKeyW(opened.key.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr,
-                         nullptr, nullptr, nullptr, nullptr, nullptr);
-    }
-    return subkeys;
 }
 
 bool FileExists(const std::wstring& path) {
@@ -173,15 +147,15 @@ TEST(Installed, EveryRegistrationEntryNamesTheInstalledFiles) {
 // own five subkeys, and the type libraries one version each.
 TEST(Installed, OneSetOfEntries) {
     for (const wchar_t* clsid : {TVN_CACHE_CLSID, TVN_COLUMNS_CLSID, TVN_BAR_CLSID}) {
-        EXPECT_EQ(CountSubkeys(HKEY_CLASSES_ROOT, std::wstring(L"CLSID\\") + clsid), 5u)
+        EXPECT_EQ(CountKey(HKEY_CLASSES_ROOT, std::wstring(L"CLSID\\") + clsid).subkeys, 5u)
             << Narrow(clsid);
     }
     for (const wchar_t* libid : {TVN_CACHE_LIBID, TVN_COLUMNS_LIBID, TVN_BAR_LIBID}) {
-        EXPECT_EQ(CountSubkeys(HKEY_CLASSES_ROOT, std::wstring(L"TypeLib\\") + libid), 1u)
+        EXPECT_EQ(CountKey(HKEY_CLASSES_ROOT, std::wstring(L"TypeLib\\") + libid).subkeys, 1u)
             << Narrow(libid);
     }
     EXPECT_EQ(
-        CountSubkeys(HKEY_CLASSES_ROOT, L"Folder\\Shellex\\ColumnHandlers\\" TVN_COLUMNS_CLSID),
+        CountKey(HKEY_CLASSES_ROOT, L"Folder\\Shellex\\ColumnHandlers\\" TVN_COLUMNS_CLSID).subkeys,
         0u);
 }
 

@@ -117,6 +117,29 @@ bool KeyExists(HKEY root, const std::wstring& path) {
     return true;
 }
 
+std::optional<std::wstring> StringValue(HKEY root, const std::wstring& path, const wchar_t* name) {
+    wchar_t data[1024];
+    DWORD bytes = sizeof(data);
+    DWORD type = 0;
+    if (RegGetValueW(root, path.c_str(), name, RRF_RT_ANY | RRF_NOEXPAND, &type, data, &bytes) !=
+            ERROR_SUCCESS ||
+        type != REG_SZ) {
+        return std::nullopt;
+    }
+    return std::wstring(data);
+}
+
+KeyCounts CountKey(HKEY root, const std::wstring& path) {
+    KeyCounts counts;
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) == ERROR_SUCCESS) {
+        RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &counts.subkeys, nullptr, nullptr,
+                         &counts.values, nullptr, nullptr, nullptr, nullptr);
+        RegCloseKey(key);
+    }
+    return counts;
+}
+
 ScratchKey::ScratchKey(const std::wstring& name) {
     std::wstring leaf = name;
     if (leaf.empty()) {

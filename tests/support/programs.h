@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <optional>
 #include <string>
 
 #include "unique_handle.h"
@@ -40,7 +41,19 @@ std::wstring BuildTop();
 // A file of the build tree: BuildTop() + "\" + relative.
 std::wstring BuiltFile(const std::wstring& relative);
 
+// Where the tests install the built files, as setup would, and the cache server there.
+inline constexpr wchar_t kInstallDir[] = L"C:\\Program Files\\Tolvane";
+inline constexpr wchar_t kServerPath[] = L"C:\\Program Files\\Tolvane\\TVN Cache.exe";
+
 bool KeyExists(HKEY root, const std::wstring& path);
+// A REG_SZ value, or nothing when it is missing or of another type.
+std::optional<std::wstring> StringValue(HKEY root, const std::wstring& path, const wchar_t* name);
+struct KeyCounts {
+    DWORD subkeys = 0;
+    DWORD values = 0;
+};
+// The subkeys and values of a key (none when it cannot be opened).
+KeyCounts CountKey(HKEY root, const std::wstring& path);
 
 // A key of its own below HKCU\Software\TolvaneTest (named after `name`, or the running test
 // when empty), emptied at the start and deleted with everything in it at the end.

@@ -8,13 +8,12 @@
 #include <cstdint>
 #include <string>
 
+#include "programs.h"
 #include "settled_cache.h"
 #include "tvn_cache.h"
 
 namespace tvn::test {
 
-inline constexpr wchar_t kInstallDir[] = L"C:\\Program Files\\Tolvane";
-inline constexpr wchar_t kServerPath[] = L"C:\\Program Files\\Tolvane\\TVN Cache.exe";
 inline constexpr wchar_t kClientPath[] = L"C:\\Program Files\\Tolvane\\tvn_cache_client.exe";
 
 // Copies the server and the separate client program from the build tree (a copy in use is

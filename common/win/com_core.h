@@ -12,6 +12,8 @@
 #include <cstddef>
 #include <new>
 
+#include "sync.h"
+
 namespace tvn::com {
 
 // Count of module locks: class-factory LockServer calls and objects that hold the process
@@ -272,8 +274,7 @@ class ClassFactory : public ClassFactoryBase {
 template <typename Object>
 class SingletonClassFactory : public ClassFactoryBase {
   public:
-    SingletonClassFactory() { InitializeCriticalSection(&lock_); }
-    ~SingletonClassFactory() { DeleteCriticalSection(&lock_); }
+    SingletonClassFactory() = default;
     SingletonClassFactory(const SingletonClassFactory&) = delete;
     SingletonClassFactory& operator=(const SingletonClassFactory&) = delete;
 
@@ -289,7 +290,7 @@ class SingletonClassFactory : public ClassFactoryBase {
         // ReleaseObject lets go of the factory's reference on another thread meanwhile.
         Object* object = nullptr;
         {
-            EnterCriticalSection(&lock_);
+            auto hold = lock_.Enter();
             if (!tried_) {
                 tried_ = true;
                 result_ = Object::Create(&object_);
@@ -299,7 +300,7 @@ class SingletonClassFactory : public ClassFactoryBase {
             if (SUCCEEDED(result) && object != nullptr) {
                 object->AddRef();
             }
-            LeaveCriticalSection(&lock_);
+            hold.Leave();
             if (FAILED(result)) {
                 return result;
             }
@@ -315,19 +316,19 @@ class SingletonClassFactory : public ClassFactoryBase {
     // Lets go of the factory's reference; the object goes when its last client does. Later
     // CreateInstance calls fail with CO_E_SERVER_STOPPING.
     void ReleaseObject() {
-        EnterCriticalSection(&lock_);
+        auto hold = lock_.Enter();
         Object* object = object_;
         object_ = nullptr;
         tried_ = true;
         result_ = CO_E_SERVER_STOPPING;
-        LeaveCriticalSection(&lock_);
+        hold.Leave();
         if (object != nullptr) {
             object->Release();
         }
     }
 
   private:
-    CRITICAL_SECTION lock_;
+    acl::OwnedCriticalSection lock_;
     bool tried_ = false;
     HRESULT result_ = E_UNEXPECTED;
     Object* object_ = nullptr;

@@ -1,9 +1,16 @@
-// Critical sections: an owning wrapper and the scoped holder used by every lock in the system.
+// Critical sections. Every lock of the system is an OwnedCriticalSection, taken in one line:
+//
+//     auto hold = lock.Enter();  // left when `hold` goes out of scope
+//
+// A holder may leave early and enter again (hold.Leave(), hold.Enter()) for a stretch that
+// must run without the lock, such as a call that waits for a thread which takes it.
 #pragma once
 
 #include <windows.h>
 
 namespace acl {
+
+class CriticalSection;
 
 // Owns one CRITICAL_SECTION for its whole life. Not copyable or movable: threads keep
 // pointers to it.
@@ -16,19 +23,18 @@ class OwnedCriticalSection {
     OwnedCriticalSection(const OwnedCriticalSection&) = delete;
     OwnedCriticalSection& operator=(const OwnedCriticalSection&) = delete;
 
-    CRITICAL_SECTION* get() { return &section_; }
+    // Enters the section; it is left when the returned holder goes.
+    [[nodiscard]] CriticalSection Enter();
 
   private:
     CRITICAL_SECTION section_;
 };
 
-// Scoped holder: enters on demand and leaves in its destructor only if it entered.
+// The holder of an entered section: leaves it in its destructor unless it has left already.
+// Made only by OwnedCriticalSection::Enter (returned as a prvalue, so never copied or moved).
 class CriticalSection {
   public:
-    explicit CriticalSection(CRITICAL_SECTION* section) : section_(section), entered_(false) {}
-    explicit CriticalSection(OwnedCriticalSection& owned)
-        : section_(owned.get()), entered_(false) {}
-    virtual ~CriticalSection() { Leave(); }
+    ~CriticalSection() { Leave(); }
     CriticalSection(const CriticalSection&) = delete;
     CriticalSection& operator=(const CriticalSection&) = delete;
 
@@ -46,8 +52,15 @@ class CriticalSection {
     }
 
   private:
+    friend class OwnedCriticalSection;
+    explicit CriticalSection(CRITICAL_SECTION* section) : section_(section) { Enter(); }
+
     CRITICAL_SECTION* section_;
-    bool entered_;
+    bool entered_ = false;
 };
+
+inline CriticalSection OwnedCriticalSection::Enter() {
+    return CriticalSection(&section_);
+}
 
 }  // namespace acl

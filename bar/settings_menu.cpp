@@ -39,22 +39,6 @@ constexpr MenuCommand kCommands[] = {
     {ID_MENU_DECIMALS_5, Value::DecimalDigits, 5},
 };
 
-// The toolbar's menu colours (COLORREF 0x00BBGGRR).
-ACL_Menu::Colors ToolbarColors() {
-    return {
-        .background = 0xFFFAFA,
-        .selectedBackground = 0xE0B094,
-        .gradientLeft = RGB(0xFF, 0xFF, 0xFF),
-        .gradientRight = RGB(0x94, 0xB0, 0xE0),
-        .text = 0x000000,
-        .selectedText = 0xFFFFFF,
-        .disabledText = GetSysColor(COLOR_GRAYTEXT),
-        .frame = 0x000000,
-        .separatorLine = 0x000000,
-        .checkMarkLines = 0x000000,
-    };
-}
-
 void SetButtonState(HWND toolbar, UINT buttonId, BYTE state) {
     TBBUTTONINFOW info{};
     info.cbSize = sizeof(info);
@@ -172,7 +156,7 @@ void SettingsMenu::SetUp(HINSTANCE module, HWND owner) noexcept {
         menu_.Load(module, IDR_SETTINGS_MENU, IDR_MENU_ICONS, IDB_MENU_ICONS, owner);
     }
     menu_.SetCheckImage(LoadBitmapW(module, MAKEINTRESOURCEW(IDB_CHECKMARK)), false);
-    menu_.SetColors(ToolbarColors());
+    menu_.SetColors(MenuPalette());
 }
 
 LRESULT SettingsMenu::Open(HWND owner, const HWND& toolbar, UINT buttonId, UINT configMessage,

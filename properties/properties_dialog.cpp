@@ -259,18 +259,7 @@ void PropertiesDialog::Initialise() noexcept {
 void PropertiesDialog::SetUpMenu() noexcept {
     menu_.Load(instance_, IDR_MAIN_MENU, IDR_MENU_ICONS, IDB_MENU_ICONS, window_);
     menu_.SetIconSize(16, 16);
-    ACL_Menu::Colors colors{};
-    colors.background = RGB(250, 250, 255);
-    colors.selectedBackground = RGB(148, 176, 224);
-    colors.gradientLeft = RGB(255, 255, 255);
-    colors.gradientRight = RGB(148, 176, 224);
-    colors.text = RGB(0, 0, 0);
-    colors.selectedText = RGB(255, 255, 255);
-    colors.disabledText = GetSysColor(COLOR_GRAYTEXT);
-    colors.frame = RGB(0, 0, 0);
-    colors.separatorLine = RGB(0, 0, 0);
-    colors.checkMarkLines = RGB(0, 0, 0);
-    menu_.SetColors(colors);
+    menu_.SetColors(MenuPalette());
 }
 
 void PropertiesDialog::FillLists() noexcept {

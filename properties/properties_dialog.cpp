@@ -282,8 +282,8 @@ void PropertiesDialog::Load() noexcept {
     wchar_t separator[Store::kSeparatorTextUnits] = {};
     Store::SeparatorToText(settings.separator, separator);
 
-    SetSelection(IDC_SIZE_UNITS, settings.viewMetric);
-    SetSelection(IDC_VIEW_STYLE, settings.viewStyle);
+    SetSelection(IDC_SIZE_UNITS, Store::NumberOf(settings, Store::Value::ViewMetric));
+    SetSelection(IDC_VIEW_STYLE, Store::NumberOf(settings, Store::Value::ViewStyle));
     SetCheck(IDC_ENABLE_CACHE, settings.enableCache);
     SetCheck(IDC_ALWAYS_ON_TOP, settings.alwaysOnTop);
     SetDlgItemTextW(window_, IDC_COLUMN_TITLE, settings.columnTitle);
@@ -291,7 +291,7 @@ void PropertiesDialog::Load() noexcept {
     SetSelection(IDC_DECIMAL_DIGITS, settings.decimalDigits);
     SetCheck(IDC_CACHE_ALL, settings.cacheAll);
     SetCheck(IDC_ENABLE_SPLASH, settings.enableUpdSplash);
-    SetSelection(IDC_BAR_STYLE, settings.pbStyle);
+    SetSelection(IDC_BAR_STYLE, Store::NumberOf(settings, Store::Value::PB_Style));
     SetDlgItemTextW(window_, IDC_BAR_SYMBOL, settings.pbSymbol);
 
     SetCheck(IDC_START_WITH_WINDOWS, Store::IsAutostartSet() ? 1 : 0);

@@ -39,22 +39,6 @@ constexpr MenuCommand kCommands[] = {
     {ID_MENU_DECIMALS_5, Value::DecimalDigits, 5},
 };
 
-// The toolbar's menu colours (COLORREF 0x00BBGGRR).
-ACL_Menu::Colors ToolbarColors() {
-    return {
-        .background = 0xFFFAFA,
-        .selectedBackground = 0xE0B094,
-        .gradientLeft = RGB(0xFF, 0xFF, 0xFF),
-        .gradientRight = RGB(0x94, 0xB0, 0xE0),
-        .text = 0x000000,
-        .selectedText = 0xFFFFFF,
-        .disabledText = GetSysColor(COLOR_GRAYTEXT),
-        .frame = 0x000000,
-        .separatorLine = 0x000000,
-        .checkMarkLines = 0x000000,
-    };
-}
-
 void SetButtonState(HWND toolbar, UINT buttonId, BYTE state) {
     TBBUTTONINFOW info{};
     info.cbSize = sizeof(info);
@@ -63,41 +47,10 @@ void SetButtonState(HWND toolbar, UINT buttonId, BYTE state) {
     SendMessageW(toolbar, TB_SETBUTTONINFOW, buttonId, reinterpret_cast<LPARAM>(&info));
 }
 
-// The value a group holds in `settings`, matched against the command table.
-int64_t StoredValue(const Store::Settings& settings, Value setting) {
-    switch (setting) {
-        case Value::ViewMetric:
-            return settings.viewMetric;
-        case Value::ViewStyle:
-            return settings.viewStyle;
-        case Value::Separator:
-            return settings.separator;
-        default:
-            return settings.decimalDigits;
-    }
-}
-
-const wchar_t* ValueName(Value setting) {
-    switch (setting) {
-        case Value::ViewMetric:
-            return Store::kViewMetric;
-        case Value::ViewStyle:
-            return Store::kViewStyle;
-        case Value::Separator:
-            return Store::kSeparator;
-        default:
-            return Store::kDecimalDigits;
-    }
-}
-
-// Every write of an item: 2 bytes for the Separator, 8 for the integers; the result is
-// ignored, as every writer of the key does.
+// Every write of an item: the width the settings table gives its value (2 bytes for the
+// Separator, 8 for the integers); the result is ignored, as every writer of the key does.
 void Write(HKEY key, const MenuCommand& command) {
-    if (command.setting == Value::Separator) {
-        Store::WriteCharacter(key, Store::kSeparator, static_cast<wchar_t>(command.value));
-    } else {
-        Store::WriteInteger(key, ValueName(command.setting), command.value);
-    }
+    Store::WriteNumber(key, command.setting, command.value);
 }
 
 // Every item of the four groups unchecked, then the item of each stored value checked; a
@@ -107,7 +60,7 @@ void CheckStoredChoices(HMENU menu, const Store::Settings& settings) {
         CheckMenuItem(menu, command.id, MF_BYCOMMAND | MF_UNCHECKED);
     }
     for (const MenuCommand& command : kCommands) {
-        if (StoredValue(settings, command.setting) == command.value) {
+        if (Store::NumberOf(settings, command.setting) == command.value) {
             CheckMenuItem(menu, command.id, MF_BYCOMMAND | MF_CHECKED);
         }
     }
@@ -172,7 +125,7 @@ void SettingsMenu::SetUp(HINSTANCE module, HWND owner) noexcept {
         menu_.Load(module, IDR_SETTINGS_MENU, IDR_MENU_ICONS, IDB_MENU_ICONS, owner);
     }
     menu_.SetCheckImage(LoadBitmapW(module, MAKEINTRESOURCEW(IDB_CHECKMARK)), false);
-    menu_.SetColors(ToolbarColors());
+    menu_.SetColors(MenuPalette());
 }
 
 LRESULT SettingsMenu::Open(HWND owner, const HWND& toolbar, UINT buttonId, UINT configMessage,

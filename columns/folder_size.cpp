@@ -218,7 +218,7 @@ STDMETHODIMP FolderSize::GetItemData(LPCSHCOLUMNID pscid, LPCSHCOLUMNDATA pscd, 
         UniqueHKey key = SettingsStore::OpenForRead(KEY_READ);
         SettingsStore::Read(key.get(), SettingsStore::kColumnCellReads, settings_);
     }
-    if (settings_.viewStyle == static_cast<int64_t>(ViewStyle::Nothing)) {
+    if (settings_.viewStyle == ViewStyle::Nothing) {
         return S_FALSE;
     }
     DWORD pid = pscid->pid;
@@ -299,14 +299,14 @@ bool FolderSize::FolderSizeOf(const wchar_t* folder, uint64_t& size, uint32_t& c
 ItemSize FolderSize::GetItemSize(const wchar_t* path, DWORD attributes, bool wantParent) const {
     ItemSize result;
     if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-        if (settings_.viewStyle == static_cast<int64_t>(ViewStyle::FilesOnly)) {
+        if (settings_.viewStyle == ViewStyle::FilesOnly) {
             return result;
         }
         if (!FolderSizeOf(path, result.size, result.code)) {
             return result;
         }
     } else {
-        if (settings_.viewStyle == static_cast<int64_t>(ViewStyle::FoldersOnly)) {
+        if (settings_.viewStyle == ViewStyle::FoldersOnly) {
             return result;
         }
         WIN32_FILE_ATTRIBUTE_DATA data;

@@ -201,13 +201,13 @@ bool CopyOut(const wchar_t* text, size_t length, wchar_t* out, size_t outChars) 
 
 }  // namespace
 
-bool FormatSizeText(uint64_t size, int64_t unit, int64_t decimals, wchar_t separator, wchar_t* out,
-                    size_t outChars) {
+bool FormatSizeText(uint64_t size, ViewMetric unit, int64_t decimals, wchar_t separator,
+                    wchar_t* out, size_t outChars) {
     const double count = CountToDouble(size);
     double value = count;
     const wchar_t* suffix = L"";
     bool showDecimals = true;
-    switch (static_cast<ViewMetric>(unit)) {
+    switch (unit) {
         case ViewMetric::Bytes:
             showDecimals = false;
             break;
@@ -280,7 +280,7 @@ bool FormatSortText(uint64_t size, wchar_t* out, size_t outChars) {
     return CopyOut(text, length, out, outChars);
 }
 
-bool FormatBarText(uint64_t size, uint64_t parentSize, int64_t barStyle, wchar_t barSymbol,
+bool FormatBarText(uint64_t size, uint64_t parentSize, PB_Style barStyle, wchar_t barSymbol,
                    wchar_t* out, size_t outChars) {
     if (parentSize == 0) {
         return false;
@@ -288,8 +288,8 @@ bool FormatBarText(uint64_t size, uint64_t parentSize, int64_t barStyle, wchar_t
     // 128-bit products: size * 100 wraps in 64 bits from about 164 PB on, which would give a
     // bar and a percentage with no relation to the sizes.
     __extension__ typedef unsigned __int128 Wide;
-    const bool showBar = barStyle != static_cast<int64_t>(PB_Style::ValueOnly);
-    const bool showValue = barStyle != static_cast<int64_t>(PB_Style::BarOnly);
+    const bool showBar = barStyle != PB_Style::ValueOnly;
+    const bool showValue = barStyle != PB_Style::BarOnly;
 
     wchar_t percent[1 + kCellTextChars] = {};  // the leading space, then a whole cell
     size_t percentLength = 0;

@@ -13,8 +13,8 @@
 
 namespace tvn {
 
-// The unit and bar style take the settings store's enumerations (ViewMetric, PB_Style);
-// parameters stay 64-bit integers because hand-edited values may be anything.
+// The unit and bar style take the settings store's enumerations (ViewMetric, PB_Style), which
+// hold any 64-bit number a hand-edited value may store.
 
 // Capacity of every cell text, terminating zero included. No text built here is longer than
 // kCellTextChars - 1 code units, whatever the inputs.
@@ -29,8 +29,8 @@ constexpr size_t kPlainSortWidth = 20;
 // value of the double. Negative `decimals` count as 0; more decimals than the cell text can
 // hold are cut to the most that fit. Returns false, writing nothing, when `unit` is not 0 to
 // 4, `out` is null, or the text does not fit `outChars` (terminator included).
-bool FormatSizeText(uint64_t size, int64_t unit, int64_t decimals, wchar_t separator, wchar_t* out,
-                    size_t outChars);
+bool FormatSizeText(uint64_t size, ViewMetric unit, int64_t decimals, wchar_t separator,
+                    wchar_t* out, size_t outChars);
 
 // The size as plain decimal digits, e.g. "1234567". False, writing nothing, when `out` is
 // null or shorter than the digits and terminator.
@@ -41,7 +41,7 @@ bool FormatSortText(uint64_t size, wchar_t* out, size_t outChars);
 // style both. A bar longer than the cell text can hold (an item many times larger than a stale
 // parent size) is cut so the percentage still fits. A zero `barSymbol` draws no bar. Returns
 // false, writing nothing, when `parentSize` is 0, `out` is null or the text does not fit.
-bool FormatBarText(uint64_t size, uint64_t parentSize, int64_t barStyle, wchar_t barSymbol,
+bool FormatBarText(uint64_t size, uint64_t parentSize, PB_Style barStyle, wchar_t barSymbol,
                    wchar_t* out, size_t outChars);
 
 // Right-aligns `text` in place to kPlainSortWidth code units with leading spaces; a text of

@@ -173,6 +173,21 @@ ACL_Menu::Colors ACL_Menu::GetColors() const noexcept {
             checkMarkLines_};
 }
 
+ACL_Menu::Colors tvn::MenuPalette() noexcept {
+    return {
+        .background = RGB(250, 250, 255),
+        .selectedBackground = RGB(148, 176, 224),
+        .gradientLeft = RGB(255, 255, 255),
+        .gradientRight = RGB(148, 176, 224),
+        .text = RGB(0, 0, 0),
+        .selectedText = RGB(255, 255, 255),
+        .disabledText = GetSysColor(COLOR_GRAYTEXT),
+        .frame = RGB(0, 0, 0),
+        .separatorLine = RGB(0, 0, 0),
+        .checkMarkLines = RGB(0, 0, 0),
+    };
+}
+
 void ACL_Menu::SetIconSize(int width, int height) noexcept {
     iconWidth_ = width;
     iconHeight_ = height;

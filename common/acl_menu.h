@@ -190,3 +190,12 @@ class ACL_Menu {
     COLOR16 gradientLeft_[3];  // red, green, blue as TRIVERTEX components (8-bit value << 8)
     COLOR16 gradientRight_[3];
 };
+
+namespace tvn {
+
+// The colours the toolbar's menu and the properties program's menu are drawn in: pale
+// background, a white-to-blue icon column, blue selection with white text, black lines, and
+// the system's gray for disabled text.
+ACL_Menu::Colors MenuPalette() noexcept;
+
+}  // namespace tvn

@@ -99,40 +99,92 @@ LSTATUS ReadText(HKEY key, const wchar_t* name, wchar_t* text, size_t capacityUn
     return ERROR_SUCCESS;
 }
 
-Settings::Settings() {
-    std::wcsncpy(columnTitle, kDefaultColumnTitle, kTitleUnits - 1);
-}
-
 namespace {
 
-// Where each value lives in Settings. The title is a text; every other field takes the stored
-// bytes as far as it reaches.
+// Defaults into fields: an integer or enumeration as it is, a character into a one-unit
+// field or as the first unit of a terminated one, a text cut to its field.
+template <typename T>
+void SetDefault(T& field, T value) {
+    field = value;
+}
+template <size_t N>
+void SetDefault(wchar_t (&field)[N], wchar_t value) {
+    field[0] = value;
+    std::wmemset(field + 1, L'\0', N - 1);
+}
+template <size_t N>
+void SetDefault(wchar_t (&field)[N], const wchar_t* value) {
+    std::wmemset(field, L'\0', N);
+    std::wcsncpy(field, value, N - 1);
+}
+
+// Where each value lives in Settings and how it is stored. Every field takes the stored bytes
+// as far as it reaches; the text is read as a text.
 struct Field {
     const wchar_t* name;
+    Encoding encoding;
     size_t offset;
     DWORD bytes;
 };
 
-#define TVN_FIELD(member, name) \
-    { name, offsetof(Settings, member), sizeof(Settings::member) }
 constexpr Field kFields[] = {
-    // In the order of enum class Value.
-    TVN_FIELD(viewStyle, kViewStyle),
-    TVN_FIELD(viewMetric, kViewMetric),
-    TVN_FIELD(decimalDigits, kDecimalDigits),
-    TVN_FIELD(separator, kSeparator),
-    TVN_FIELD(columnTitle, kColumnTitle),
-    TVN_FIELD(enableCache, kEnableCache),
-    TVN_FIELD(cacheAll, kCacheAll),
-    TVN_FIELD(alwaysOnTop, kAlwaysOnTop),
-    TVN_FIELD(enableUpdSplash, kEnableUpdSplash),
-    TVN_FIELD(pbStyle, kPB_Style),
-    TVN_FIELD(pbSymbol, kPB_Symbol),
+#define TVN_VALUE_ROW(name, field, type, encoding, defaultValue) \
+    {k##name, Encoding::encoding, offsetof(Settings, field), sizeof(Settings::field)},
+    TVN_SETTINGS_VALUES(TVN_VALUE_ROW)
+#undef TVN_VALUE_ROW
 };
-#undef TVN_FIELD
 static_assert(std::size(kFields) == static_cast<size_t>(Value::PB_Symbol) + 1);
 
+const Field* FieldOf(Value value) {
+    const size_t index = static_cast<size_t>(value);
+    return index < std::size(kFields) ? &kFields[index] : nullptr;
+}
+
 }  // namespace
+
+Settings::Settings() {
+#define TVN_VALUE_DEFAULT(name, field, type, encoding, defaultValue) \
+    SetDefault(field, kDefault##name);
+    TVN_SETTINGS_VALUES(TVN_VALUE_DEFAULT)
+#undef TVN_VALUE_DEFAULT
+}
+
+int64_t NumberOf(const Settings& settings, Value value) {
+    const Field* field = FieldOf(value);
+    if (field == nullptr) {
+        return 0;
+    }
+    const BYTE* at = reinterpret_cast<const BYTE*>(&settings) + field->offset;
+    switch (field->encoding) {
+        case Encoding::Integer: {
+            int64_t number = 0;
+            std::memcpy(&number, at, sizeof(number));
+            return number;
+        }
+        case Encoding::Character: {
+            wchar_t unit = 0;
+            std::memcpy(&unit, at, sizeof(unit));
+            return unit;
+        }
+        default:
+            return 0;
+    }
+}
+
+LSTATUS WriteNumber(HKEY key, Value value, int64_t number) {
+    const Field* field = FieldOf(value);
+    if (field == nullptr) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    switch (field->encoding) {
+        case Encoding::Integer:
+            return WriteInteger(key, field->name, number);
+        case Encoding::Character:
+            return WriteCharacter(key, field->name, static_cast<wchar_t>(number));
+        default:
+            return ERROR_INVALID_PARAMETER;
+    }
+}
 
 void Read(HKEY key, std::span<const ValueRead> reads, Settings& s) {
     if (key == nullptr) {
@@ -141,7 +193,7 @@ void Read(HKEY key, std::span<const ValueRead> reads, Settings& s) {
     for (const ValueRead& read : reads) {
         const Field& field = kFields[static_cast<size_t>(read.value)];
         void* at = reinterpret_cast<BYTE*>(&s) + field.offset;
-        if (read.value == Value::ColumnTitle) {
+        if (field.encoding == Encoding::Text) {
             ReadText(key, field.name, static_cast<wchar_t*>(at),
                      std::min<size_t>(read.capacityBytes / sizeof(wchar_t), Settings::kTitleUnits));
         } else {

@@ -34,32 +34,64 @@ namespace SettingsStore {
 // The settings key below HKEY_CURRENT_USER.
 inline constexpr const wchar_t* kKeyPath = L"SOFTWARE\\Quorlen\\Tolvane\\Settings";
 
-// Value names.
-inline constexpr const wchar_t* kViewStyle = L"ViewStyle";
-inline constexpr const wchar_t* kViewMetric = L"ViewMetric";
-inline constexpr const wchar_t* kDecimalDigits = L"DecimalDigits";
-inline constexpr const wchar_t* kSeparator = L"Separator";
-inline constexpr const wchar_t* kColumnTitle = L"ColumnTitle";
-inline constexpr const wchar_t* kEnableCache = L"EnableCache";
-inline constexpr const wchar_t* kCacheAll = L"CacheAll";
-inline constexpr const wchar_t* kAlwaysOnTop = L"AlwaysOnTop";
-inline constexpr const wchar_t* kEnableUpdSplash = L"EnableUpdSplash";
-inline constexpr const wchar_t* kPB_Style = L"PB_Style";
-inline constexpr const wchar_t* kPB_Symbol = L"PB_Symbol";
-inline constexpr const wchar_t* kWindowSubPos = L"WindowSubPos";
+// Every value of the key, each defined here once: its name (the registry value name, the
+// Value entry and, with a k, the name constant), the Settings field, the field's type, how it
+// is stored (Integer: 8 bytes; Character: 2 bytes; Text: its units and a zero) and its default
+// (kDefault and the name). Integers that mean one of the enumerations above take the
+// enumeration as their type; any stored number fits it.
+#define TVN_SETTINGS_VALUES(X)                                              \
+    X(ViewStyle, viewStyle, ViewStyle, Integer, ViewStyle::FoldersAndFiles) \
+    X(ViewMetric, viewMetric, ViewMetric, Integer, ViewMetric::KBytes)      \
+    X(DecimalDigits, decimalDigits, int64_t, Integer, 0)                    \
+    X(Separator, separator, wchar_t, Character, L' ')                       \
+    X(ColumnTitle, columnTitle, TitleText, Text, L"VudaZe")                 \
+    X(EnableCache, enableCache, int64_t, Integer, 1)                        \
+    X(CacheAll, cacheAll, int64_t, Integer, 0)                              \
+    X(AlwaysOnTop, alwaysOnTop, int64_t, Integer, 1)                        \
+    X(EnableUpdSplash, enableUpdSplash, int64_t, Integer, 1)                \
+    X(PB_Style, pbStyle, PB_Style, Integer, PB_Style::ValueAndBar)          \
+    X(PB_Symbol, pbSymbol, SymbolText, Character, L'\x2022')
 
-// Defaults of the values that have one (WindowSubPos has none).
-inline constexpr int64_t kDefaultViewStyle = static_cast<int64_t>(ViewStyle::FoldersAndFiles);
-inline constexpr int64_t kDefaultViewMetric = static_cast<int64_t>(ViewMetric::KBytes);
-inline constexpr int64_t kDefaultDecimalDigits = 0;
-inline constexpr wchar_t kDefaultSeparator = L' ';
-inline constexpr const wchar_t* kDefaultColumnTitle = L"VudaZe";
-inline constexpr int64_t kDefaultEnableCache = 1;
-inline constexpr int64_t kDefaultCacheAll = 0;
-inline constexpr int64_t kDefaultAlwaysOnTop = 1;
-inline constexpr int64_t kDefaultEnableUpdSplash = 1;
-inline constexpr int64_t kDefaultPB_Style = static_cast<int64_t>(PB_Style::ValueAndBar);
-inline constexpr wchar_t kDefaultPB_Symbol = L'\x2022';
+// How a value is stored.
+enum class Encoding { Integer, Character, Text };
+
+// The field of the title (the largest title any reader takes) and of the bar symbol (the
+// symbol and its terminator, so it can be shown as a text).
+inline constexpr size_t kTitleUnits = 260;
+using TitleText = wchar_t[kTitleUnits];
+using SymbolText = wchar_t[2];
+
+// The type of a default: an integer's is its field's, a character's one code unit, a text's
+// a string.
+template <Encoding E, typename FieldType>
+struct DefaultOf {
+    using Type = FieldType;
+};
+template <typename FieldType>
+struct DefaultOf<Encoding::Character, FieldType> {
+    using Type = wchar_t;
+};
+template <typename FieldType>
+struct DefaultOf<Encoding::Text, FieldType> {
+    using Type = const wchar_t*;
+};
+
+// The values of the key.
+enum class Value {
+#define TVN_VALUE_ENTRY(name, field, type, encoding, defaultValue) name,
+    TVN_SETTINGS_VALUES(TVN_VALUE_ENTRY)
+#undef TVN_VALUE_ENTRY
+};
+
+// Value names (kViewStyle = L"ViewStyle", ...) and defaults (kDefaultViewStyle, ...).
+#define TVN_WIDE(text) L##text
+#define TVN_VALUE_NAME(name, field, type, encoding, defaultValue) \
+    inline constexpr const wchar_t* k##name = TVN_WIDE(#name);    \
+    inline constexpr DefaultOf<Encoding::encoding, type>::Type kDefault##name = defaultValue;
+TVN_SETTINGS_VALUES(TVN_VALUE_NAME)
+#undef TVN_VALUE_NAME
+#undef TVN_WIDE
+inline constexpr const wchar_t* kWindowSubPos = L"WindowSubPos";  // no default; see below
 
 // Opens the settings key for reading; empty when it is missing or cannot be opened, which
 // every reader treats as "every value missing" (the Read functions accept an empty key).
@@ -93,37 +125,21 @@ LSTATUS ReadText(HKEY key, const wchar_t* name, wchar_t* text, size_t capacityUn
 // Every value of the key, starting from the defaults. Fixed storage only: reading into it
 // allocates nothing, so a COM method or window procedure can read without a failure path.
 struct Settings {
-    static constexpr size_t kTitleUnits = 260;  // the largest title any reader takes
+    static constexpr size_t kTitleUnits = SettingsStore::kTitleUnits;
 
-    int64_t viewStyle = kDefaultViewStyle;
-    int64_t viewMetric = kDefaultViewMetric;
-    int64_t decimalDigits = kDefaultDecimalDigits;
-    wchar_t separator = kDefaultSeparator;
-    wchar_t columnTitle[kTitleUnits] = {};  // kDefaultColumnTitle, set by the constructor
-    int64_t enableCache = kDefaultEnableCache;
-    int64_t cacheAll = kDefaultCacheAll;
-    int64_t alwaysOnTop = kDefaultAlwaysOnTop;
-    int64_t enableUpdSplash = kDefaultEnableUpdSplash;
-    int64_t pbStyle = kDefaultPB_Style;
-    wchar_t pbSymbol[2] = {kDefaultPB_Symbol, 0};  // the symbol and its terminator
+#define TVN_VALUE_FIELD(name, field, type, encoding, defaultValue) type field;
+    TVN_SETTINGS_VALUES(TVN_VALUE_FIELD)
+#undef TVN_VALUE_FIELD
 
-    Settings();
+    Settings();  // every field its default
 };
 
-// The values of the key, for read tables.
-enum class Value {
-    ViewStyle,
-    ViewMetric,
-    DecimalDigits,
-    Separator,
-    ColumnTitle,
-    EnableCache,
-    CacheAll,
-    AlwaysOnTop,
-    EnableUpdSplash,
-    PB_Style,
-    PB_Symbol,
-};
+// An Integer or Character value as the number it stores (a character its code unit); 0 for
+// the text.
+int64_t NumberOf(const Settings& settings, Value value);
+// Writes an Integer value as 8 bytes or a Character value as 2 (the number's low 16 bits);
+// ERROR_INVALID_PARAMETER for the text. Returns the Win32 error.
+LSTATUS WriteNumber(HKEY key, Value value, int64_t number);
 
 // One read of a reader: the value and the buffer size, in bytes, that reader gives it. A
 // stored value longer than that counts as missing; a shorter one replaces only the first

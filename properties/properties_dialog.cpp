@@ -259,18 +259,7 @@ void PropertiesDialog::Initialise() noexcept {
 void PropertiesDialog::SetUpMenu() noexcept {
     menu_.Load(instance_, IDR_MAIN_MENU, IDR_MENU_ICONS, IDB_MENU_ICONS, window_);
     menu_.SetIconSize(16, 16);
-    ACL_Menu::Colors colors{};
-    colors.background = RGB(250, 250, 255);
-    colors.selectedBackground = RGB(148, 176, 224);
-    colors.gradientLeft = RGB(255, 255, 255);
-    colors.gradientRight = RGB(148, 176, 224);
-    colors.text = RGB(0, 0, 0);
-    colors.selectedText = RGB(255, 255, 255);
-    colors.disabledText = GetSysColor(COLOR_GRAYTEXT);
-    colors.frame = RGB(0, 0, 0);
-    colors.separatorLine = RGB(0, 0, 0);
-    colors.checkMarkLines = RGB(0, 0, 0);
-    menu_.SetColors(colors);
+    menu_.SetColors(MenuPalette());
 }
 
 void PropertiesDialog::FillLists() noexcept {
@@ -293,8 +282,8 @@ void PropertiesDialog::Load() noexcept {
     wchar_t separator[Store::kSeparatorTextUnits] = {};
     Store::SeparatorToText(settings.separator, separator);
 
-    SetSelection(IDC_SIZE_UNITS, settings.viewMetric);
-    SetSelection(IDC_VIEW_STYLE, settings.viewStyle);
+    SetSelection(IDC_SIZE_UNITS, Store::NumberOf(settings, Store::Value::ViewMetric));
+    SetSelection(IDC_VIEW_STYLE, Store::NumberOf(settings, Store::Value::ViewStyle));
     SetCheck(IDC_ENABLE_CACHE, settings.enableCache);
     SetCheck(IDC_ALWAYS_ON_TOP, settings.alwaysOnTop);
     SetDlgItemTextW(window_, IDC_COLUMN_TITLE, settings.columnTitle);
@@ -302,7 +291,7 @@ void PropertiesDialog::Load() noexcept {
     SetSelection(IDC_DECIMAL_DIGITS, settings.decimalDigits);
     SetCheck(IDC_CACHE_ALL, settings.cacheAll);
     SetCheck(IDC_ENABLE_SPLASH, settings.enableUpdSplash);
-    SetSelection(IDC_BAR_STYLE, settings.pbStyle);
+    SetSelection(IDC_BAR_STYLE, Store::NumberOf(settings, Store::Value::PB_Style));
     SetDlgItemTextW(window_, IDC_BAR_SYMBOL, settings.pbSymbol);
 
     SetCheck(IDC_START_WITH_WINDOWS, Store::IsAutostartSet() ? 1 : 0);

@@ -33,13 +33,14 @@ struct Cell {
 
 Cell Size(uint64_t size, int64_t unit, int64_t decimals, wchar_t separator = L' ') {
     wchar_t out[kCellTextChars] = L"untouched";
-    const bool ok = FormatSizeText(size, unit, decimals, separator, out, kCellTextChars);
+    const bool ok =
+        FormatSizeText(size, ViewMetric{unit}, decimals, separator, out, kCellTextChars);
     return {ok, out};
 }
 
 Cell Bar(uint64_t size, uint64_t parent, int64_t style, wchar_t symbol = kBullet) {
     wchar_t out[kCellTextChars] = L"untouched";
-    const bool ok = FormatBarText(size, parent, style, symbol, out, kCellTextChars);
+    const bool ok = FormatBarText(size, parent, PB_Style{style}, symbol, out, kCellTextChars);
     return {ok, out};
 }
 
@@ -276,9 +277,17 @@ TEST(CellBuffers, ShortOrMissingBuffersAreRefused) {
         size_t length;  // of the text the call produces
     };
     const Call calls[] = {
-        {"size", [](wchar_t* o, size_t n) { return FormatSizeText(1234567, 1, 0, L' ', o, n); }, 8},
+        {"size",
+         [](wchar_t* o, size_t n) {
+             return FormatSizeText(1234567, ViewMetric::KBytes, 0, L' ', o, n);
+         },
+         8},
         {"sort", [](wchar_t* o, size_t n) { return FormatSortText(1234567, o, n); }, 7},
-        {"bar", [](wchar_t* o, size_t n) { return FormatBarText(1, 2, 0, L'|', o, n); }, 33},
+        {"bar",
+         [](wchar_t* o, size_t n) {
+             return FormatBarText(1, 2, PB_Style::ValueAndBar, L'|', o, n);
+         },
+         33},
     };
     for (const Call& call : calls) {
         EXPECT_FALSE(call.format(nullptr, kCellTextChars)) << call.name;

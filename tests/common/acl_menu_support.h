@@ -19,18 +19,7 @@ constexpr UINT kPropertiesHelp = 32778;
 constexpr UINT kPropertiesAbout = 32777;
 
 // The ten colours; the toolbar and the properties program set the same ones.
-inline const ACL_Menu::Colors kMenuColors = {
-    .background = RGB(250, 250, 255),
-    .selectedBackground = RGB(148, 176, 224),
-    .gradientLeft = RGB(255, 255, 255),
-    .gradientRight = RGB(148, 176, 224),
-    .text = 0x000000,
-    .selectedText = 0xFFFFFF,
-    .disabledText = GetSysColor(COLOR_GRAYTEXT),
-    .frame = 0x000000,
-    .separatorLine = 0x000000,
-    .checkMarkLines = 0x000000,
-};
+inline const ACL_Menu::Colors kMenuColors = MenuPalette();
 
 // The toolbar's menu set-up: 14 x 14 icons, menu 204 with icon menu 205 and strip 202, the
 // check image 201, the toolbar's colours. Returns the first failing step's code.

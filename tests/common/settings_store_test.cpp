@@ -178,8 +178,8 @@ TEST(SettingsStore, MissingKeyGivesEveryDefault) {
           std::span<const ss::ValueRead>(ss::kCacheServerReads)}) {
         ss::Settings s;
         ss::Read(missing.get(), reads, s);
-        EXPECT_EQ(0, s.viewStyle);
-        EXPECT_EQ(static_cast<int64_t>(tvn::ViewMetric::KBytes), s.viewMetric);
+        EXPECT_EQ(tvn::ViewStyle::FoldersAndFiles, s.viewStyle);
+        EXPECT_EQ(tvn::ViewMetric::KBytes, s.viewMetric);
         EXPECT_EQ(0, s.decimalDigits);
         EXPECT_EQ(L' ', s.separator);
         EXPECT_EQ(std::wstring(L"VudaZe"), s.columnTitle);
@@ -187,7 +187,7 @@ TEST(SettingsStore, MissingKeyGivesEveryDefault) {
         EXPECT_EQ(0, s.cacheAll);
         EXPECT_EQ(1, s.alwaysOnTop);
         EXPECT_EQ(1, s.enableUpdSplash);
-        EXPECT_EQ(static_cast<int64_t>(tvn::PB_Style::ValueAndBar), s.pbStyle);
+        EXPECT_EQ(tvn::PB_Style::ValueAndBar, s.pbStyle);
         EXPECT_EQ(L'\x2022', s.pbSymbol[0]);
     }
 }
@@ -380,7 +380,7 @@ TEST(SettingsStore, EachReaderTakesItsOwnCapacities) {
     ss::Settings cell;
     cell.cacheAll = 7;  // not a cell value: stays
     ss::Read(key.get(), ss::kColumnCellReads, cell);
-    EXPECT_EQ(cell.viewStyle, 2);
+    EXPECT_EQ(cell.viewStyle, tvn::ViewStyle::FoldersOnly);
     EXPECT_EQ(cell.separator, L' ') << "4 bytes do not fit the provider's 2";
     EXPECT_EQ(cell.cacheAll, 7);
     EXPECT_EQ(std::wstring(cell.pbSymbol), L"#") << "the symbol is always one terminated unit";
@@ -396,7 +396,7 @@ TEST(SettingsStore, EachReaderTakesItsOwnCapacities) {
 
     ss::Settings toolbar;
     ss::Read(key.get(), ss::kToolbarReads, toolbar);
-    EXPECT_EQ(toolbar.viewStyle, 2);
+    EXPECT_EQ(toolbar.viewStyle, tvn::ViewStyle::FoldersOnly);
     EXPECT_EQ(toolbar.separator, L' ');
     EXPECT_EQ(toolbar.cacheAll, ss::kDefaultCacheAll);
 

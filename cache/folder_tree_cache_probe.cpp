@@ -5,7 +5,7 @@ namespace tvn {
 size_t FolderTreeCacheProbe::RecordCount() {
     acl::CriticalSection hold(cache_.lock_);
     hold.Enter();
-    return cache_.recordCount_;
+    return cache_.store_.Count();
 }
 
 uint64_t FolderTreeCacheProbe::ListingCount() const {
@@ -100,7 +100,7 @@ bool FolderTreeCacheProbe::LinksAreConsistent() {
             }
         }
     });
-    return consistent && count == cache_.recordCount_;
+    return consistent && count == cache_.store_.Count();
 }
 
 int FolderTreeCacheProbe::StoredChars(std::wstring_view folderKey) {
@@ -113,7 +113,7 @@ int FolderTreeCacheProbe::StoredChars(std::wstring_view folderKey) {
 bool FolderTreeCacheProbe::SetHashHook(HashHook hook) {
     acl::CriticalSection hold(cache_.lock_);
     hold.Enter();
-    if (cache_.recordCount_ != 0) {
+    if (cache_.store_.Count() != 0) {
         return false;
     }
     cache_.hashHook_ = hook;
@@ -123,11 +123,7 @@ bool FolderTreeCacheProbe::SetHashHook(HashHook hook) {
 size_t FolderTreeCacheProbe::BlockCount() {
     acl::CriticalSection hold(cache_.lock_);
     hold.Enter();
-    size_t count = 0;
-    for (size_t i = 0; i < cache_.blockCount_; ++i) {
-        count += cache_.blocks_[i] != nullptr;
-    }
-    return count;
+    return cache_.store_.BlockCount();
 }
 
 void FolderTreeCacheProbe::SetListingHook(ListingHook hook, void* context) {

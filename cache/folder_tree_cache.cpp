@@ -287,49 +287,66 @@ HRESULT FolderTreeCache::CachedSize(wchar_t* path, FolderRecord* parent, const D
     }
     const uint32_t hash = HashKey(key);
 
-    FolderRecord* record;
-    FolderRecord* heldParent;
-    FolderRecord snapshot;
-    {
-        acl::CriticalSection hold(lock_);
-        hold.Enter();
-        record = FindLocked(key, hash);
-        if (record) {
-            LinkParentLocked(record, parent, key);
-        } else {
-            record = InsertLocked(key, hash, parent);
-            if (!record) {
-                return E_OUTOFMEMORY;
-            }
-            record->filesDirty = record->subfoldersDirty = true;
-        }
-        snapshot = *record;
-        if (!snapshot.filesDirty && !snapshot.subfoldersDirty) {
-            *outBytes = snapshot.filesBytes + snapshot.subfoldersBytes;
+    Held held{};
+    switch (AnswerOrPin(key, hash, parent, outBytes, &held)) {
+        case Start::Answered:
             return S_OK;
-        }
-        // Hold the record (children get it as their parent) and the parent read here (it is
-        // written back) until the write-back below.
-        heldParent = ParentOf(record);
-        ++record->pins;
-        if (heldParent) {
-            ++heldParent->pins;
-        }
+        case Start::NoMemory:
+            return E_OUTOFMEMORY;
+        case Start::Pinned:
+            break;
     }
 
-    auto release = [&] {
-        if (heldParent) {
-            UnpinLocked(heldParent);
-        }
-        UnpinLocked(record);
-    };
-
-    FolderListing listing;
-    if (listing.Open(path, key.size()) != ERROR_SUCCESS) {
+    Counted counted{};
+    if (!ListFolder(path, key.size(), descent, held, &counted)) {
         acl::CriticalSection hold(lock_);
         hold.Enter();
-        release();
+        ReleaseLocked(held);
         return E_FAIL;
+    }
+    WriteBack(key, hash, held, counted);
+    *unsettled = counted.unsettled;
+    *outBytes = counted.files + counted.subfolders;
+    return S_OK;
+}
+
+FolderTreeCache::Start FolderTreeCache::AnswerOrPin(std::wstring_view key, uint32_t hash,
+                                                    FolderRecord* parent, uint64_t* outBytes,
+                                                    Held* held) {
+    acl::CriticalSection hold(lock_);
+    hold.Enter();
+    FolderRecord* record = FindLocked(key, hash);
+    if (record) {
+        LinkParentLocked(record, parent, key);
+    } else {
+        record = InsertLocked(key, hash, parent);
+        if (!record) {
+            return Start::NoMemory;
+        }
+        record->filesDirty = record->subfoldersDirty = true;
+    }
+    held->snapshot = *record;
+    if (!held->snapshot.filesDirty && !held->snapshot.subfoldersDirty) {
+        *outBytes = held->snapshot.filesBytes + held->snapshot.subfoldersBytes;
+        return Start::Answered;
+    }
+    // Hold the record (children get it as their parent) and the parent read here (it is
+    // written back) until the write-back.
+    held->record = record;
+    held->parent = ParentOf(record);
+    ++record->pins;
+    if (held->parent) {
+        ++held->parent->pins;
+    }
+    return Start::Pinned;
+}
+
+// The listing and the child path live in this frame, one per folder level of the descent.
+bool FolderTreeCache::ListFolder(const wchar_t* path, size_t pathLength, const Descent& descent,
+                                 const Held& held, Counted* counted) {
+    FolderListing listing;
+    if (listing.Open(path, pathLength) != ERROR_SUCCESS) {
+        return false;
     }
     listings_.fetch_add(1, std::memory_order_relaxed);
     if (listingHook_) {
@@ -339,11 +356,11 @@ HRESULT FolderTreeCache::CachedSize(wchar_t* path, FolderRecord* parent, const D
     // A request asked directly for a folder below a link is reached through that link too.
     const bool throughLink =
         descent.throughLink || (descent.up == nullptr && PathPassesThroughLink(path));
-    *unsettled = throughLink;
+    const FolderRecord& snapshot = held.snapshot;
+    *counted =
+        Counted{snapshot.filesDirty ? 0 : snapshot.filesBytes,
+                snapshot.subfoldersDirty ? 0 : snapshot.subfoldersBytes, throughLink, throughLink};
     const DescentLevel level(path, descent.up, descent.known);
-    uint64_t filesTotal = snapshot.filesDirty ? 0 : snapshot.filesBytes;
-    uint64_t subfoldersTotal = snapshot.subfoldersDirty ? 0 : snapshot.subfoldersBytes;
-    const size_t pathLength = key.size();
     wchar_t childPath[kScanPathChars];
     while (listing.Next()) {
         const WIN32_FIND_DATAW& entry = listing.Entry();
@@ -358,41 +375,49 @@ HRESULT FolderTreeCache::CachedSize(wchar_t* path, FolderRecord* parent, const D
             }
             const EntryCheck check = descent.folders->Check(level, childPath, IsLinkEntry(entry));
             if (!check.Enters()) {
-                *unsettled |= check.verdict == EntryVerdict::EnteredBefore;
+                counted->unsettled |= check.verdict == EntryVerdict::EnteredBefore;
                 continue;
             }
             const Descent below{&level, descent.folders, check.Known(),
                                 throughLink || check.verdict == EntryVerdict::EnterLinked};
             uint64_t childBytes = 0;
             bool childUnsettled = false;
-            if (CachedSize(childPath, record, below, &childBytes, &childUnsettled) == S_OK) {
-                subfoldersTotal += childBytes;
+            if (CachedSize(childPath, held.record, below, &childBytes, &childUnsettled) == S_OK) {
+                counted->subfolders += childBytes;
             }
-            *unsettled |= childUnsettled;
+            counted->unsettled |= childUnsettled;
         } else if (snapshot.filesDirty) {
-            filesTotal += FileSizeOf(entry);
+            counted->files += FileSizeOf(entry);
         }
     }
+    return true;
+}
 
-    {
-        acl::CriticalSection hold(lock_);
-        hold.Enter();
-        // Store only into the very record this computation started with: after a removal or a
-        // reset the key is gone or belongs to a new record, and nothing is stored.
-        if (FindLocked(key, hash) == record) {
-            LinkParentLocked(record, heldParent, key);
-            record->filesBytes = filesTotal;
-            record->subfoldersBytes = subfoldersTotal;
-            // A mark set by a change while this scan ran survives it; what no change notice
-            // can reach stays marked (see ComputeCachedSize).
-            record->filesDirty = throughLink || record->filesMarks != snapshot.filesMarks;
-            record->subfoldersDirty =
-                *unsettled || record->subfoldersMarks != snapshot.subfoldersMarks;
-        }
-        release();
+void FolderTreeCache::WriteBack(std::wstring_view key, uint32_t hash, const Held& held,
+                                const Counted& counted) {
+    acl::CriticalSection hold(lock_);
+    hold.Enter();
+    // Store only into the very record this computation started with: after a removal or a
+    // reset the key is gone or belongs to a new record, and nothing is stored.
+    FolderRecord* record = held.record;
+    if (FindLocked(key, hash) == record) {
+        LinkParentLocked(record, held.parent, key);
+        record->filesBytes = counted.files;
+        record->subfoldersBytes = counted.subfolders;
+        // A mark set by a change while this scan ran survives it; what no change notice can
+        // reach stays marked (see ComputeCachedSize).
+        record->filesDirty = counted.throughLink || record->filesMarks != held.snapshot.filesMarks;
+        record->subfoldersDirty =
+            counted.unsettled || record->subfoldersMarks != held.snapshot.subfoldersMarks;
     }
-    *outBytes = filesTotal + subfoldersTotal;
-    return S_OK;
+    ReleaseLocked(held);
+}
+
+void FolderTreeCache::ReleaseLocked(const Held& held) {
+    if (held.parent) {
+        UnpinLocked(held.parent);
+    }
+    UnpinLocked(held.record);
 }
 
 HRESULT FolderTreeCache::UncachedSize(const wchar_t* path, const Descent& descent,

@@ -34,6 +34,8 @@
 
 namespace tvn {
 
+class FolderListing;
+
 // Turns a path into its folder key in place: A-Z fold to a-z (nothing else changes), and one
 // trailing backslash is removed. "C:\", "c:" and "C:" all become "c:".
 void MakeFolderKey(wchar_t* path);
@@ -107,6 +109,36 @@ class FolderTreeCache {
     HRESULT CachedSize(wchar_t* path, FolderRecord* parent, const Descent& descent,
                        uint64_t* outBytes, bool* unsettled);
     HRESULT UncachedSize(const wchar_t* path, const Descent& descent, uint64_t* outBytes);
+
+    // The steps of a cached computation of one folder. What it holds between them: its own
+    // record and the parent it read, both pinned, and a copy of the record as it started.
+    struct Held {
+        FolderRecord* record;
+        FolderRecord* parent;
+        FolderRecord snapshot;
+    };
+    // What listing a folder found: the two totals, whether the folder was reached through a
+    // link, and whether its total took in a link or a skipped folder (see ComputeCachedSize).
+    struct Counted {
+        uint64_t files;
+        uint64_t subfolders;
+        bool throughLink;
+        bool unsettled;
+    };
+    enum class Start { Answered, Pinned, NoMemory };
+    // Under the lock: finds or makes the record of `key` (linking it below `parent`), answers
+    // from it when it is clean, or else pins it and its parent into `held`.
+    Start AnswerOrPin(std::wstring_view key, uint32_t hash, FolderRecord* parent,
+                      uint64_t* outBytes, Held* held);
+    // Outside the lock: lists `path` (the key, `pathLength` units) and recomputes only what the
+    // marks of `held.snapshot` say, with the subfolders below `held.record`. False when the
+    // listing cannot be opened.
+    bool ListFolder(const wchar_t* path, size_t pathLength, const Descent& descent,
+                    const Held& held, Counted* counted);
+    // Under the lock: stores the totals into the record if it is still the key's, keeping the
+    // marks that a change set meanwhile or that nothing can clear, and lets go of `held`.
+    void WriteBack(std::wstring_view key, uint32_t hash, const Held& held, const Counted& counted);
+    void ReleaseLocked(const Held& held);
 
     uint32_t HashKey(std::wstring_view key) const;
     FolderRecord* At(RecordRef ref) const { return store_.At(ref); }

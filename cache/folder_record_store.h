@@ -11,8 +11,9 @@
 // a later Clear() that finds it without held records.
 //
 // What a record means (keys, marks, pins, parent links) is the cache's business
-// (folder_tree_cache.h); the store reads only `hash`, `hashNext`, `nameLength`, `pins`,
-// `detached` and, for detached records, the sibling references.
+// (folder_tree_cache.h); the store uses only `hash`, `hashNext`, `nameLength`, `pins`,
+// `detached` and, for detached records, the sibling references (Clear also sets every link of
+// the records it empties out to none).
 //
 // Threads: the store has no lock of its own and is not thread-safe. The cache lock of the
 // FolderTreeCache that owns it guards every member; each call is made under that lock, and

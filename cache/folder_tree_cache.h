@@ -2,9 +2,9 @@
 // a size, holding the folder's own file total, the total of its subfolders and two dirty marks.
 //
 // Threads: client requests, drive-scan threads and the change watcher's batch threads all use
-// one FolderTreeCache at once. The cache lock guards the table and every record field; it is
-// held for lookups, insertions, removals and record copies only, never across disk access or a
-// recursive call.
+// one FolderTreeCache at once. The cache lock guards the table, its record store and every
+// record field; it is held for lookups, insertions, removals and record copies only, never across
+// disk access or a recursive call.
 //
 // Lifetime: the table owns its records. A computation in progress holds ("pins") its own record
 // and the parent it read, so a record removed from the table meanwhile stays allocated until
@@ -12,10 +12,11 @@
 // the table too (or none), and a write-back stores nothing into a record that was removed.
 //
 // Memory: a record reached from its parent stores only its own name; its key is the parent's
-// key, a backslash and that name. A record made without a parent stores its whole key. Records
-// live in 64 KB blocks of the cache's own and refer to each other by 32-bit references; the
-// table is an array of chains keyed by a hash of the whole key, and a candidate is confirmed by
-// comparing names up its parent chain.
+// key, a backslash and that name. A record made without a parent stores its whole key. Where
+// records live (blocks, 32-bit references, free lists, the table's chains and the return of
+// their memory) is the record store's business (folder_record_store.h), guarded by the cache
+// lock; the table's chains are keyed by a hash of the whole key, and a candidate is confirmed
+// here by comparing names up its parent chain.
 #pragma once
 
 #include <windows.h>
@@ -27,50 +28,13 @@
 #include <string_view>
 
 #include "descent_path.h"
+#include "folder_record_store.h"
 #include "scan_path.h"
 #include "sync.h"
 
 namespace tvn {
 
-// A 32-bit link to a record of the same cache: its block and its place in the block. A value
-// of 0 is no record, and compares equal to nullptr like an empty pointer.
-struct RecordRef {
-    uint32_t value;
-
-    explicit operator bool() const { return value != 0; }
-    friend bool operator==(RecordRef a, RecordRef b) { return a.value == b.value; }
-    friend bool operator!=(RecordRef a, RecordRef b) { return a.value != b.value; }
-    friend bool operator==(RecordRef a, std::nullptr_t) { return a.value == 0; }
-    friend bool operator!=(RecordRef a, std::nullptr_t) { return a.value != 0; }
-};
-
-// GCC's bit-field layout (mingw defaults to Microsoft's) packs the length and the four flags
-// into two bytes, so that the stored text starts right after them.
-struct __attribute__((gcc_struct)) FolderRecord {
-    uint64_t filesBytes;
-    uint64_t subfoldersBytes;
-    uint32_t filesMarks;       // times filesDirty was set by a change; compared at write-back
-    uint32_t subfoldersMarks;  // same for subfoldersDirty
-
-    // Links, as references into the same cache. `parent` is none until the record is reached
-    // by descent from a cached folder. The child list lets a removal cost O(removed).
-    RecordRef parent;
-    RecordRef firstChild;
-    RecordRef prevSibling;  // for a detached pinned record: its place in the detached list
-    RecordRef nextSibling;
-    RecordRef hashNext;  // the next record of the same table chain
-    uint32_t hash;       // of the whole key
-
-    uint16_t pins;             // computations holding this record (as their own or as parent)
-    uint16_t nameLength : 10;  // units stored after the fields: own name, or whole key
-    bool filesDirty : 1;
-    bool subfoldersDirty : 1;
-    bool detached : 1;  // removed from the table while pinned; freed by the last unpin
-    bool wholeKey : 1;  // the stored text is the whole key, not the name below `parent`
-    // The first units of the stored text; the rest follows the record in its block.
-    wchar_t name[2];
-};
-static_assert(offsetof(FolderRecord, name) == 52, "record fields take 52 bytes");
+class FolderListing;
 
 // Turns a path into its folder key in place: A-Z fold to a-z (nothing else changes), and one
 // trailing backslash is removed. "C:\", "c:" and "C:" all become "c:".
@@ -111,7 +75,7 @@ class FolderTreeCache {
 
     // The longest key a record can have. A longer path cannot be listed (the listing pattern
     // is built in kScanPathChars units), so it gets E_FAIL without a record.
-    static constexpr size_t kMaxKeyChars = 1023;
+    static constexpr size_t kMaxKeyChars = FolderRecordStore::kMaxStoredChars;
 
     // Change marks, each under the cache lock. Keys must already be folder keys.
     // The folder of the item (the key cut at its last backslash) gets both marks, and every
@@ -146,9 +110,39 @@ class FolderTreeCache {
                        uint64_t* outBytes, bool* unsettled);
     HRESULT UncachedSize(const wchar_t* path, const Descent& descent, uint64_t* outBytes);
 
+    // The steps of a cached computation of one folder. What it holds between them: its own
+    // record and the parent it read, both pinned, and a copy of the record as it started.
+    struct Held {
+        FolderRecord* record;
+        FolderRecord* parent;
+        FolderRecord snapshot;
+    };
+    // What listing a folder found: the two totals, whether the folder was reached through a
+    // link, and whether its total took in a link or a skipped folder (see ComputeCachedSize).
+    struct Counted {
+        uint64_t files;
+        uint64_t subfolders;
+        bool throughLink;
+        bool unsettled;
+    };
+    enum class Start { Answered, Pinned, NoMemory };
+    // Under the lock: finds or makes the record of `key` (linking it below `parent`), answers
+    // from it when it is clean, or else pins it and its parent into `held`.
+    Start AnswerOrPin(std::wstring_view key, uint32_t hash, FolderRecord* parent,
+                      uint64_t* outBytes, Held* held);
+    // Outside the lock: lists `path` (the key, `pathLength` units) and recomputes only what the
+    // marks of `held.snapshot` say, with the subfolders below `held.record`. False when the
+    // listing cannot be opened.
+    bool ListFolder(const wchar_t* path, size_t pathLength, const Descent& descent,
+                    const Held& held, Counted* counted);
+    // Under the lock: stores the totals into the record if it is still the key's, keeping the
+    // marks that a change set meanwhile or that nothing can clear, and lets go of `held`.
+    void WriteBack(std::wstring_view key, uint32_t hash, const Held& held, const Counted& counted);
+    void ReleaseLocked(const Held& held);
+
     uint32_t HashKey(std::wstring_view key) const;
-    FolderRecord* At(RecordRef ref) const;
-    static RecordRef RefOf(const FolderRecord* record);
+    FolderRecord* At(RecordRef ref) const { return store_.At(ref); }
+    static RecordRef RefOf(const FolderRecord* record) { return FolderRecordStore::RefOf(record); }
     FolderRecord* ParentOf(const FolderRecord* record) const { return At(record->parent); }
     static const wchar_t* NameOf(const FolderRecord* record) { return record->name; }
     bool KeyMatches(const FolderRecord* record, std::wstring_view key) const;
@@ -171,43 +165,13 @@ class FolderTreeCache {
     void DetachLocked(FolderRecord* record);
     void UnpinLocked(FolderRecord* record);
 
-    // The table's chains.
-    bool GrowTableLocked();
-    void UnchainLocked(FolderRecord* record);
     // Visits every record in the table; `visit` may unchain the record it is given.
     template <typename Visit>
     void ForEachRecordLocked(Visit&& visit) {
-        for (size_t i = 0; i < bucketCount_; ++i) {
-            for (FolderRecord* r = At(buckets_[i]); r;) {
-                FolderRecord* next = At(r->hashNext);
-                visit(r);
-                r = next;
-            }
-        }
+        store_.ForEach(visit);
     }
 
-    // Record storage: blocks of kBlockBytes, a bump pointer in the newest one and one free list
-    // per record size (in 8-byte units).
-    static constexpr size_t kBlockBytes = 65536;
-    static constexpr size_t kMaxUnits = (offsetof(FolderRecord, name) + 2 * kMaxKeyChars + 7) / 8;
-    static size_t UnitsFor(size_t nameLength);
-    FolderRecord* AllocateLocked(size_t units);
-    void FreeLocked(FolderRecord* record);
-    void PushDetachedLocked(FolderRecord* record);
-    void PopDetachedLocked(FolderRecord* record);
-    // Frees every block holding no pinned record; the rest keep their records' places.
-    void ReleaseBlocksLocked();
-
-    RecordRef* buckets_ = nullptr;
-    size_t bucketCount_ = 0;  // a power of two, or 0 before the first record
-    size_t recordCount_ = 0;
-    char** blocks_ = nullptr;  // indexed by a reference's block number; null where freed
-    size_t blockCount_ = 0;
-    size_t blockCapacity_ = 0;
-    char* bumpBlock_ = nullptr;
-    size_t bumpOffset_ = kBlockBytes;
-    RecordRef freeLists_[kMaxUnits + 1] = {};
-    RecordRef detachedHead_{};  // pinned records out of the table, linked by their siblings
+    FolderRecordStore store_;  // guarded by lock_
     // Set through the probe only, while the table is empty: replaces the key hash.
     using HashHook = uint32_t (*)(std::wstring_view key);
     HashHook hashHook_ = nullptr;

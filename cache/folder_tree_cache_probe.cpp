@@ -4,7 +4,7 @@ namespace tvn {
 
 size_t FolderTreeCacheProbe::RecordCount() {
     auto hold = cache_.lock_.Enter();
-    return cache_.recordCount_;
+    return cache_.store_.Count();
 }
 
 uint64_t FolderTreeCacheProbe::ListingCount() const {
@@ -95,7 +95,7 @@ bool FolderTreeCacheProbe::LinksAreConsistent() {
             }
         }
     });
-    return consistent && count == cache_.recordCount_;
+    return consistent && count == cache_.store_.Count();
 }
 
 int FolderTreeCacheProbe::StoredChars(std::wstring_view folderKey) {
@@ -106,7 +106,7 @@ int FolderTreeCacheProbe::StoredChars(std::wstring_view folderKey) {
 
 bool FolderTreeCacheProbe::SetHashHook(HashHook hook) {
     auto hold = cache_.lock_.Enter();
-    if (cache_.recordCount_ != 0) {
+    if (cache_.store_.Count() != 0) {
         return false;
     }
     cache_.hashHook_ = hook;
@@ -115,11 +115,7 @@ bool FolderTreeCacheProbe::SetHashHook(HashHook hook) {
 
 size_t FolderTreeCacheProbe::BlockCount() {
     auto hold = cache_.lock_.Enter();
-    size_t count = 0;
-    for (size_t i = 0; i < cache_.blockCount_; ++i) {
-        count += cache_.blocks_[i] != nullptr;
-    }
-    return count;
+    return cache_.store_.BlockCount();
 }
 
 void FolderTreeCacheProbe::SetListingHook(ListingHook hook, void* context) {

@@ -127,12 +127,12 @@ int wmain(int argc, wchar_t** argv) {
     RawWalk(tree, &count, nullptr);
     const double rawSeconds = Now() - start;
 
-    tvn::FolderCacheWatcher watcher;
+    tvn::FolderTreeCache cache;
+    tvn::FolderCacheWatcher watcher(cache);
     if (watcher.AddDirectory(root.c_str()) != 0 || watcher.SetStopped(0) != 0) {
         std::fprintf(stderr, "cannot watch the drive root\n");
         return 1;
     }
-    tvn::FolderTreeCache& cache = watcher.Cache();
 
     uint64_t listings = tvn::FolderTreeCacheProbe(cache).ListingCount();
     start = Now();

@@ -33,11 +33,11 @@ DWORD ReadDword(const BYTE* at) {
 
 }  // namespace
 
-FolderCacheWatcher::FolderCacheWatcher(DWORD readBufferSize)
-    : acl::ReadDirectoryChanges(readBufferSize) {}
+FolderCacheWatcher::FolderCacheWatcher(FolderTreeCache& table, DWORD readBufferSize)
+    : acl::ReadDirectoryChanges(readBufferSize), cache_(table) {}
 
 FolderCacheWatcher::~FolderCacheWatcher() {
-    // Before cache_ goes: no batch thread may still be applying records to it.
+    // No batch thread may still be applying records to the table once this returns.
     StopAndWait();
     auto hold = lock.Enter();
     for (const auto& [key, entry] : watches) {
@@ -52,6 +52,7 @@ FolderCacheWatcher::~FolderCacheWatcher() {
 }
 
 DWORD FolderCacheWatcher::WatchFixedDrives() {
+    auto owner = ownerLock_.Enter();
     // A root that cannot be watched is skipped.
     ForEachFixedDrive([this](const wchar_t* root) {
         ULONG_PTR key = 0;
@@ -105,6 +106,11 @@ bool FolderCacheWatcher::WatchRoot(wchar_t letter) {
         return false;
     }
     const wchar_t root[] = {wchar_t(L'a' + index), L':', L'\\', 0};
+    // Two requests for the same unwatched drive: the second finds the first one's watch.
+    auto owner = ownerLock_.Enter();
+    if (WatchesRootHealthily(root[0])) {
+        return true;
+    }
     {
         auto hold = lock.Enter();
         if (removals_[index].handle || removals_[index].notice) {

@@ -1,9 +1,13 @@
-// Keeps the folder tree cache current: every change record of a watched directory becomes
+// Keeps a folder tree cache current: every change record of a watched directory becomes
 // dirty marks on the cached folder records, and folders that disappear lose their records.
-// The cache server object derives from this class; it owns the cache table.
+// The table is given to the watcher and owned by whoever made both (the cache server object);
+// it must outlive the watcher, whose destructor waits for every batch that applies to it.
 //
 // Locks: a batch takes the cache lock once per change record, for the lookup, removal and
 // marking of that record only. The watcher's own lock is never held at the same time.
+// Callers of WatchFixedDrives and WatchRoot may be on any number of threads at once: the
+// watcher lets one of them at a time add or replace watches (ReadDirectoryChanges expects
+// one owner), and a caller that finds its root healthy never waits for that.
 #pragma once
 
 #include <windows.h>
@@ -19,16 +23,15 @@ namespace tvn {
 
 class FolderCacheWatcher : public acl::ReadDirectoryChanges {
   public:
-    explicit FolderCacheWatcher(DWORD readBufferSize = kDefaultBufferSize);
-    // Stops watching and waits for every batch thread before the cache goes.
+    // Applies changes to `table`, which must outlive the watcher.
+    explicit FolderCacheWatcher(FolderTreeCache& table, DWORD readBufferSize = kDefaultBufferSize);
+    // Stops watching and waits for every batch thread, so that none touches the table after.
     ~FolderCacheWatcher() override;
 
     // Adds the root of every fixed drive, a: to z:, and starts watching. Roots that cannot be
     // watched are skipped. Returns the result of the start (ERROR_NO_DATA when no root could be
     // added). Drives attached later are watched by the first request for them (WatchRoot).
     DWORD WatchFixedDrives();
-
-    FolderTreeCache& Cache() { return cache_; }
 
     // True while the root of drive `letter` (a-z, either case) is watched and its watch works.
     // Only fixed drives are watched, so such a root needs no drive type query.
@@ -69,7 +72,10 @@ class FolderCacheWatcher : public acl::ReadDirectoryChanges {
     void AdoptRootLocked(size_t index, ULONG_PTR key);
     void DropNoticeLocked(acl::WatchEntry* entry);
 
-    FolderTreeCache cache_;
+    FolderTreeCache& cache_;
+    // Held by WatchFixedDrives and WatchRoot while they add, close or adopt watches; taken
+    // before the watcher's lock, never inside it.
+    acl::OwnedCriticalSection ownerLock_;
     // The completion key of each drive root's watch, by letter; 0 for none. Read and written
     // under the watcher's lock.
     ULONG_PTR rootKeys_[26] = {};

@@ -71,22 +71,20 @@ FolderSizeCache::FolderSizeCache() : com::Dispatch<IFolderSizeCache>(kTypeLibrar
     ++g_liveObjects;
     // Roots that cannot be watched, or no root at all, leave the object working without
     // change marks for them; construction succeeds in any case.
-    SetDeviceNoticeWindow(notices_.Window());
-    WatchFixedDrives();
+    watcher_.SetDeviceNoticeWindow(notices_.Window());
+    watcher_.WatchFixedDrives();
 }
 
 void FolderSizeCache::OnDeviceNotice(void* self, UINT event, HANDLE handle, HDEVNOTIFY notice) {
-    static_cast<FolderSizeCache*>(self)->OnDeviceEvent(event, handle, notice);
+    static_cast<FolderSizeCache*>(self)->watcher_.OnDeviceEvent(event, handle, notice);
 }
 
+// The members go in reverse order: the watcher stops and waits for its batch threads, then
+// the notice window closes, and the table and its records go last.
 FolderSizeCache::~FolderSizeCache() {
-    // No batch thread may mark the table while it is emptied below.
-    StopAndWait();
-
     // Every scan thread holds a reference, so none can still run when the last reference
     // goes; the wait only documents that the gate is idle by now.
     gate_.WaitIdle(600000);
-    ResetCache();
     --g_liveObjects;
 }
 
@@ -108,9 +106,9 @@ HRESULT FolderSizeCache::ComputeSize(const wchar_t* path, uint64_t* outBytes) {
     // not watched (attached later, its watch failed, or Windows is removing it) is watched
     // first, or answered without the cache.
     const wchar_t root[] = {path[0], L':', L'\\', 0};
-    if (!WatchesRootHealthily(path[0]) &&
-        (GetDriveTypeW(root) != DRIVE_FIXED || !WatchRoot(path[0]))) {
-        return Cache().ComputeUncachedSize(path, outBytes);
+    if (!watcher_.WatchesRootHealthily(path[0]) &&
+        (GetDriveTypeW(root) != DRIVE_FIXED || !watcher_.WatchRoot(path[0]))) {
+        return table_.ComputeUncachedSize(path, outBytes);
     }
     // The cached computation rewrites its argument to the folder key: work on a copy so that
     // no caller (in-process ones included) sees its string change. A path that fits the scan
@@ -119,7 +117,7 @@ HRESULT FolderSizeCache::ComputeSize(const wchar_t* path, uint64_t* outBytes) {
     if (length < kScanPathChars) {
         wchar_t key[kScanPathChars];
         wmemcpy(key, path, length + 1);
-        return Cache().ComputeCachedSize(key, nullptr, outBytes);
+        return table_.ComputeCachedSize(key, nullptr, outBytes);
     }
     std::wstring key;
     try {
@@ -127,7 +125,7 @@ HRESULT FolderSizeCache::ComputeSize(const wchar_t* path, uint64_t* outBytes) {
     } catch (...) {
         return E_OUTOFMEMORY;
     }
-    return Cache().ComputeCachedSize(key.data(), nullptr, outBytes);
+    return table_.ComputeCachedSize(key.data(), nullptr, outBytes);
 }
 
 STDMETHODIMP FolderSizeCache::GetFolderSize(BSTR bstrFolder, unsigned __int64* puSizeInBytes) {
@@ -195,7 +193,7 @@ DWORD WINAPI FolderSizeCache::DriveScanThread(void* parameter) {
 }
 
 STDMETHODIMP FolderSizeCache::ResetCache() {
-    Cache().ClearAll();
+    table_.ClearAll();
     return S_OK;
 }
 

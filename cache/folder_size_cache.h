@@ -41,11 +41,12 @@ class BusyGate {
     acl::OwnedCriticalSection lock_{1024};
 };
 
-// The object derives from the drive watcher, which owns the folder table and the cache lock:
-// construction starts watching every fixed drive root, destruction stops the watcher and waits
-// for its batch threads before anything else goes. Its IUnknown is com::ComObject's, with an
-// interlocked count and the module locked only while the object is shared (see above).
-class FolderSizeCache : public com::Dispatch<IFolderSizeCache>, public FolderCacheWatcher {
+// The object owns the folder table and the drive watcher that keeps it current, in that order
+// of members: construction makes the table, then starts watching every fixed drive root;
+// destruction stops the watcher and waits for its batch threads before the table goes. Its
+// IUnknown is com::ComObject's, with an interlocked count and the module locked only while
+// the object is shared (see above).
+class FolderSizeCache : public com::Dispatch<IFolderSizeCache> {
   public:
     // Builds an object with one reference, owned by the caller (the class factory).
     static HRESULT Create(FolderSizeCache** out);
@@ -64,12 +65,15 @@ class FolderSizeCache : public com::Dispatch<IFolderSizeCache>, public FolderCac
     // The window that receives the device events of the watched roots.
     HWND DeviceNotices() const { return notices_.Window(); }
 
+    FolderTreeCache& Cache() { return table_; }
+    FolderCacheWatcher& Watcher() { return watcher_; }
+
     // For tests: objects built and not yet destroyed.
     static LONG LiveObjects();
 
   protected:
     FolderSizeCache();
-    ~FolderSizeCache() override;
+    ~FolderSizeCache();
     static const com::InterfaceEntry* Interfaces();
 
   private:
@@ -79,9 +83,11 @@ class FolderSizeCache : public com::Dispatch<IFolderSizeCache>, public FolderCac
     static DWORD WINAPI DriveScanThread(void* parameter);
     static void OnDeviceNotice(void* self, UINT event, HANDLE handle, HDEVNOTIFY notice);
 
+    FolderTreeCache table_;
     // Made on the constructing thread (the server's main thread, which runs the message loop)
     // before the first watch, so that every watched root can be registered with it.
     DeviceNoticeWindow notices_{&FolderSizeCache::OnDeviceNotice, this};
+    FolderCacheWatcher watcher_{table_};
     BusyGate gate_;
     LONG serverReferenceReleased_ = 0;  // ReleaseServer gives up the server's reference once
 };

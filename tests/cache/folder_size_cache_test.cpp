@@ -70,7 +70,7 @@ TEST(FolderSizeCacheObject, WatchedRootsSkipTheDriveTypeQueryOnlyWhileWatched) {
     } cases[] = {{L'm', true},  {L'M', true},  {L'p', true},   {L'n', false}, {L'o', false},
                  {L'r', false}, {L'q', false}, {L'\\', false}, {0, false}};
     for (const auto& c : cases) {
-        EXPECT_EQ(o.cache->WatchesRootHealthily(c.letter), c.watched) << int(c.letter);
+        EXPECT_EQ(o.cache->Watcher().WatchesRootHealthily(c.letter), c.watched) << int(c.letter);
     }
     TestTree fixed(test::kFixedDrive);
     fixed.File(L"a.bin", 10);
@@ -90,8 +90,8 @@ TEST(FolderSizeCacheObject, WatchedRootsSkipTheDriveTypeQueryOnlyWhileWatched) {
     };
     ASSERT_EQ(Size(o.cache, fixed.Root()).bytes, 10u);
     check("watched");
-    ASSERT_EQ(o.cache->SetStopped(1), 0u);
-    EXPECT_FALSE(o.cache->WatchesRootHealthily(L'm'));
+    ASSERT_EQ(o.cache->Watcher().SetStopped(1), 0u);
+    EXPECT_FALSE(o.cache->Watcher().WatchesRootHealthily(L'm'));
     check("no longer watched");
     o.cache->ResetCache();
     EXPECT_EQ(Size(o.cache, fixed.Root()).bytes, 10u);

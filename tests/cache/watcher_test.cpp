@@ -87,7 +87,8 @@ void WaitApplied(FolderCacheWatcher& watcher, uint64_t records) {
 
 TEST(ReadDirectoryChanges, ResultCodesFollowTheState) {
     TestTree tree;
-    FolderCacheWatcher watcher;
+    FolderTreeCache table;
+    FolderCacheWatcher watcher(table);
     std::wstring upper = tree.Root();
     for (auto& c : upper) {
         c = wchar_t(towupper(c));
@@ -121,7 +122,8 @@ TEST(ReadDirectoryChanges, ResultCodesFollowTheState) {
 }
 
 TEST(ReadDirectoryChanges, WatchesEveryFixedDriveRootAndNothingElse) {
-    FolderCacheWatcher watcher;
+    FolderTreeCache table;
+    FolderCacheWatcher watcher(table);
     ASSERT_EQ(watcher.WatchFixedDrives(), 0u);
     std::vector<std::wstring> watched = watcher.WatchedPaths();
     auto has = [&](const wchar_t* root) {
@@ -156,8 +158,8 @@ class WatcherTest : public ::testing::Test {
     }
 
     TestTree tree;
-    FolderCacheWatcher watcher;
-    FolderTreeCache& cache = watcher.Cache();
+    FolderTreeCache cache;
+    FolderCacheWatcher watcher{cache};
 };
 
 TEST_F(WatcherTest, NewFileMarksItsFolderAndTheChainAboveThenRecountsOnlyThose) {
@@ -253,10 +255,10 @@ TEST(WatcherFlood, EveryCachedAnswerMatchesAFreshScanAfterwards) {
         tree.Folder(L"f" + std::to_wstring(i) + L"\\deep");
         folders.push_back(tree.Path(L"f" + std::to_wstring(i) + L"\\deep"));
     }
-    FolderCacheWatcher watcher(1024);  // small buffer: overflows come easily
+    FolderTreeCache cache;
+    FolderCacheWatcher watcher(cache, 1024);  // small buffer: overflows come easily
     ASSERT_EQ(watcher.AddDirectory(tree.Root().c_str()), 0u);
     ASSERT_EQ(watcher.SetStopped(0), 0u);
-    FolderTreeCache& cache = watcher.Cache();
     for (const auto& folder : folders) {
         Cached(cache, folder);
     }
@@ -352,8 +354,8 @@ class HandBuiltBatch : public ::testing::Test {
     }
 
     TestTree tree;
-    FolderCacheWatcher watcher;
-    FolderTreeCache& cache = watcher.Cache();
+    FolderTreeCache cache;
+    FolderCacheWatcher watcher{cache};
     std::wstring root;
     const std::wstring longName = std::wstring(300, L'l');  // as a key: lower case
 };
@@ -421,6 +423,7 @@ std::atomic<int> gHandledAfterTeardown{0};
 
 class SlowWatcher : public FolderCacheWatcher {
   public:
+    using FolderCacheWatcher::FolderCacheWatcher;
     ~SlowWatcher() override {
         StopAndWait();
         state_ = L"torn down";
@@ -443,10 +446,11 @@ TEST(WatcherTeardown, DestroyingWhileBatchesRunIsClean) {
     TestTree tree;
     int caughtInFlight = 0;
     for (int round = 0; round < 40; ++round) {
-        auto* watcher = new SlowWatcher;
+        FolderTreeCache table;
+        auto* watcher = new SlowWatcher(table);
         ASSERT_EQ(watcher->AddDirectory(tree.Root().c_str()), 0u);
         ASSERT_EQ(watcher->SetStopped(0), 0u);
-        Cached(watcher->Cache(), tree.Root());
+        Cached(table, tree.Root());
         for (int i = 0; i < 20; ++i) {
             tree.File(L"r" + std::to_wstring(round) + L"\\f" + std::to_wstring(i), 10);
         }

@@ -1,8 +1,8 @@
 // Entry of TVN Cache.exe, the out-of-process server of FolderSizeCache.
 //
 // Start-up, in the order of wWinMain: the crash reporter, the single-instance mutex (a second
-// copy ends at once), the main thread's apartment, then either a registration switch or the
-// server (RunServer: class object, shutdown monitor, the server's own object, the message
+// copy ends at once), the multithreaded apartment, then either a registration switch or the
+// server (RunServer: the server's own object, shutdown monitor, class object, the message
 // loop). The process runs until its own reference on the object has been given up
 // (ReleaseServer) and then ends 5000 ms after the last client released the object.
 #include <windows.h>
@@ -74,9 +74,14 @@ bool CacheAllRequested() {
 }
 
 int RunServer() {
-    DWORD cookie = 0;
-    HRESULT hr = CoRegisterClassObject(CLSID_FolderSizeCache, &g_factory, CLSCTX_LOCAL_SERVER,
-                                       REGCLS_MULTIPLEUSE, &cookie);
+    // The object is made first, here on the main thread, before any client can reach it: its
+    // device notice window belongs to this thread, whose message loop delivers the events.
+    // The server's own reference keeps the object, and so the process, alive until a client
+    // gives it up with ReleaseServer. It is given up by ReleaseServer (a client's or the one
+    // below), never by Release, so it is held as a plain pointer.
+    IFolderSizeCache* own = nullptr;
+    HRESULT hr = g_factory.CreateInstance(nullptr, IID_IFolderSizeCache,
+                                          reinterpret_cast<void**>(&own));
     if (FAILED(hr)) {
         return hr;
     }
@@ -89,28 +94,23 @@ int RunServer() {
         ModuleLock::SetIdleHandler(OnModuleIdle);
         monitor.reset(CreateThread(nullptr, 0, ShutdownMonitor, nullptr, 0, nullptr));
     }
-    if (!shutdownEvent || !monitor) {
-        ModuleLock::SetIdleHandler(nullptr);
-        CoRevokeClassObject(cookie);
-        return E_FAIL;
-    }
-
-    // The server's own reference keeps the object, and so the process, alive until a client
-    // gives it up with ReleaseServer.
-    // It is given up by ReleaseServer (a client's or the one below), never by Release, so it
-    // is held as a plain pointer.
-    tvn::ComPtr<IFolderSizeCache> connected;
-    hr = tvn::ConnectCacheServer(connected);
-    IFolderSizeCache* own = connected.detach();
+    DWORD cookie = 0;
+    hr = shutdownEvent && monitor ? CoRegisterClassObject(CLSID_FolderSizeCache, &g_factory,
+                                                          CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE,
+                                                          &cookie)
+                                  : E_FAIL;
     if (FAILED(hr)) {
         ModuleLock::SetIdleHandler(nullptr);
-        CoRevokeClassObject(cookie);
+        own->ReleaseServer();
+        g_factory.ReleaseObject();
         return hr;
     }
     if (CacheAllRequested()) {
         own->CreateCache();
     }
 
+    // Client calls arrive on the apartment's own threads, each served while others run; this
+    // thread only delivers the notice window's messages and waits for the monitor's quit.
     MSG message;
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {
         TranslateMessage(&message);
@@ -138,8 +138,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     if (!mutex || GetLastError() == ERROR_ALREADY_EXISTS) {
         return 0;
     }
-    // The main thread's single-threaded apartment, left when the entry function returns.
-    tvn::com::ComInit apartment(COINIT_APARTMENTTHREADED);
+    // The process joins the multithreaded apartment, left when the entry function returns:
+    // calls of different clients run at once on COM's threads, so no window waits behind
+    // another window's scan.
+    tvn::com::ComInit apartment(COINIT_MULTITHREADED);
     if (FAILED(apartment.Result())) {
         return -1;
     }

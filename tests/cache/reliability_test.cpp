@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <random>
@@ -240,53 +241,156 @@ uint64_t MakeLongScan(TestTree& tree, int folders) {
     return total;
 }
 
-TEST_F(CacheServer, ReleaseServerDuringALongScanWaitsForItAndEndsCleanly) {
+// The wide fixture trees (made by tests/fixtures/make-fixtures.sh): scans of a few seconds
+// under Wine, on the second fixed drive (cached) and the network drive (listed afresh).
+constexpr uint64_t kWideTreeBytes = 4000000;
+constexpr const wchar_t* kWideCached = L"p:\\fixture-wide";
+constexpr const wchar_t* kWideUncached = L"n:\\fixture-wide";
+
+// Another client process asking for one folder's size.
+class ScanningClient {
+  public:
+    struct Result {
+        unsigned long hr = 1;
+        unsigned long long bytes = 0;
+        long long micros = 0;
+        DWORD exitCode = 1;
+        ULONGLONG endedAt = 0;  // GetTickCount64 when the process was seen ending
+    };
+
+    ScanningClient(const std::wstring& folder, const std::wstring& output)
+        : output_(output),
+          process_(StartProgram(Quoted(kClientPath) + L" size " + Quoted(folder), output)) {}
+    ~ScanningClient() {
+        if (process_) {
+            WaitForSingleObject(process_, 120000);
+            CloseHandle(process_);
+        }
+    }
+    ScanningClient(const ScanningClient&) = delete;
+    ScanningClient& operator=(const ScanningClient&) = delete;
+
+    // True once the client wrote "calling", just before its call.
+    bool Calling() const {
+        const ULONGLONG deadline = GetTickCount64() + 30000;
+        while (ReadFileText(output_).find("calling") == std::string::npos &&
+               GetTickCount64() < deadline && Running()) {
+            Sleep(5);
+        }
+        return ReadFileText(output_).find("calling") != std::string::npos;
+    }
+    bool Running() const { return process_ && WaitForSingleObject(process_, 0) == WAIT_TIMEOUT; }
+    // Waits for the client's end and reads what it printed.
+    Result Finish() const {
+        Result result;
+        if (process_ && WaitForSingleObject(process_, 120000) == WAIT_OBJECT_0) {
+            result.endedAt = GetTickCount64();
+            GetExitCodeProcess(process_, &result.exitCode);
+        }
+        const std::string text = ReadFileText(output_);
+        EXPECT_EQ(std::sscanf(text.c_str(), "calling %lx %llu %lld", &result.hr, &result.bytes,
+                              &result.micros),
+                  3)
+            << text;
+        return result;
+    }
+
+  private:
+    std::wstring output_;
+    HANDLE process_;
+};
+
+TEST_F(CacheServer, ReleaseServerWhileTwoClientsScanEndsFiveSecondsAfterTheLastAnswer) {
     StopServer();
-    TestTree tree(kNetworkDrive);  // scanned afresh by every request
-    const uint64_t total = MakeLongScan(tree, 3000);
     IFolderSizeCache* cache = ConnectServer();
     ASSERT_NE(cache, nullptr);
     HANDLE process = OpenServerProcess();
     ASSERT_NE(process, nullptr);
 
-    // Another client process asks for the long scan; this one gives the server up meanwhile
-    // (the call waits for the scan: calls are served one at a time).
-    const std::wstring output = L"C:\\tvn-long-scan.txt";
-    HANDLE asker = StartProgram(Quoted(kClientPath) + L" size " + Quoted(tree.Root()), output);
-    ASSERT_NE(asker, nullptr);
-    // The asker writes "calling" just before its call; the scan has begun a moment later.
-    const ULONGLONG deadline = GetTickCount64() + 30000;
-    while (ReadFileText(output).find("calling") == std::string::npos &&
-           GetTickCount64() < deadline && WaitForSingleObject(asker, 5) == WAIT_TIMEOUT) {
-    }
-    ASSERT_NE(ReadFileText(output).find("calling"), std::string::npos);
+    // Two other client processes scan; this one gives the server up meanwhile.
+    ScanningClient cached(kWideCached, L"C:\\tvn-scan-cached.txt");
+    ScanningClient uncached(kWideUncached, L"C:\\tvn-scan-uncached.txt");
+    ASSERT_TRUE(cached.Calling());
+    ASSERT_TRUE(uncached.Calling());
     const ULONGLONG releasing = GetTickCount64();
     EXPECT_GE(cache->ReleaseServer(), 0);
-    ULONGLONG released = GetTickCount64();
-    std::printf("ReleaseServer answered after %llu ms\n", released - releasing);
+    const ULONGLONG released = GetTickCount64();
     cache->Release();
-    ASSERT_EQ(WaitForSingleObject(asker, 120000), WAIT_OBJECT_0);
-    ULONGLONG answered = GetTickCount64();
-    DWORD askerCode = 1;
-    GetExitCodeProcess(asker, &askerCode);
-    CloseHandle(asker);
-    EXPECT_EQ(askerCode, 0u);
-    unsigned long hr = 1;
-    unsigned long long bytes = 0;
-    long long micros = 0;
-    std::string text = ReadFileText(output);
-    EXPECT_EQ(std::sscanf(text.c_str(), "calling %lx %llu %lld", &hr, &bytes, &micros), 3) << text;
-    EXPECT_EQ(hr, 0u);
-    EXPECT_EQ(bytes, total);
+
+    ULONGLONG lastAnswer = released;
+    for (const ScanningClient* client : {&cached, &uncached}) {
+        const ScanningClient::Result answer = client->Finish();
+        EXPECT_EQ(answer.exitCode, 0u);
+        EXPECT_EQ(answer.hr, 0u);
+        EXPECT_EQ(answer.bytes, kWideTreeBytes);
+        std::printf("scan %.0f ms\n", answer.micros / 1000.0);
+        lastAnswer = std::max(lastAnswer, answer.endedAt);
+    }
 
     DWORD code = 1;
     ULONGLONG ended = EndAfter(process, released, &code);
     CloseHandle(process);
     ASSERT_NE(ended, ~0ull) << "the server did not end";
-    std::printf("scan %.0f ms; server ended %llu ms after the release, %llu ms after the answer\n",
-                micros / 1000.0, ended, ended - (answered - released));
-    EXPECT_GE(ended, answered - released + 4000) << "ended before 5 s had passed after the scan";
+    std::printf("ReleaseServer answered after %llu ms; server ended %llu ms after the release, "
+                "%llu ms after the last answer\n",
+                released - releasing, ended, ended - (lastAnswer - released));
+    EXPECT_GE(ended, lastAnswer - released + 4000)
+        << "ended before 5 s had passed after the last scan";
     EXPECT_EQ(code, 0u);
+}
+
+// Calls of different clients run at once: a clean folder is answered from memory while other
+// clients scan (two of them the same dirty folder), and a reset and a change made during the
+// scans are not lost.
+TEST_F(CacheServer, ACleanFolderIsAnsweredWhileOtherClientsScan) {
+    StopServer();
+    IFolderSizeCache* cache = ConnectServer();
+    ASSERT_NE(cache, nullptr);
+    TestTree tree;
+    tree.File(L"a.bin", 300);
+    tree.File(L"s\\b.bin", 20);
+    Settle(cache, tree.Root(), 320);
+    const std::wstring late = std::wstring(kWideCached) + L"\\d07\\e042\\late.bin";
+    DeleteFileW(late.c_str());
+
+    ScanningClient first(kWideCached, L"C:\\tvn-scan-first.txt");
+    ScanningClient second(kWideCached, L"C:\\tvn-scan-second.txt");
+    ScanningClient uncached(kWideUncached, L"C:\\tvn-scan-uncached.txt");
+    for (const ScanningClient* client : {&first, &second, &uncached}) {
+        ASSERT_TRUE(client->Calling());
+    }
+    // Another client's create and call, as a column cell makes them.
+    IFolderSizeCache* other = ConnectServer();
+    ASSERT_NE(other, nullptr);
+    EXPECT_EQ(AskSize(other, tree.Root()).bytes, 320u);
+    other->Release();
+    EXPECT_TRUE(first.Running() && second.Running() && uncached.Running())
+        << "the clean folder's answer waited for the scans";
+
+    EXPECT_EQ(cache->ResetCache(), S_OK);
+    {
+        HANDLE file = CreateFileW(late.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0,
+                                  nullptr);
+        ASSERT_NE(file, INVALID_HANDLE_VALUE);
+        char bytes[777] = {};
+        DWORD written = 0;
+        WriteFile(file, bytes, sizeof bytes, &written, nullptr);
+        CloseHandle(file);
+        ASSERT_EQ(written, sizeof bytes);
+    }
+    for (const ScanningClient* client : {&first, &second}) {
+        const ScanningClient::Result answer = client->Finish();
+        EXPECT_EQ(answer.hr, 0u);
+        EXPECT_TRUE(answer.bytes == kWideTreeBytes || answer.bytes == kWideTreeBytes + 777)
+            << answer.bytes;
+    }
+    EXPECT_EQ(uncached.Finish().bytes, kWideTreeBytes);
+
+    Settle(cache, kWideCached, kWideTreeBytes + 777);
+    Settle(cache, tree.Root(), 320);
+    EXPECT_TRUE(DeleteFileW(late.c_str()));
+    Settle(cache, kWideCached, kWideTreeBytes);
+    cache->Release();
 }
 
 TEST_F(CacheServer, ReleaseServerDuringDriveScansEndsOnlyAfterThem) {

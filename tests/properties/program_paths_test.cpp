@@ -1,6 +1,6 @@
 // Paths beside the program never come out cut, and stored window positions are brought onto
 // the screen by their form's rule (the rules alone; the program applies them in
-// properties_program_test.cpp).
+// properties_program_help_test.cpp and properties_program_window_test.cpp).
 #include <gtest/gtest.h>
 
 #include <string>

@@ -1,11 +1,12 @@
 // Folder tree cache benchmark: prints a table of medians over several runs.
 //
 // Usage (under Wine, see bench/run-cache-bench.sh):
-//   cache_bench ROOT DU_MS [CHANGE_FOLDER [DEEP_ROOT]]
+//   cache_bench ROOT DU_MS [CHANGE_FOLDER [DEEP_ROOT [NAMES16_ROOT]]]
 //   ROOT           a folder of about 200,000 entries on a fixed drive
 //   DU_MS          median time of `du -sb` on the same warm tree, measured by the script
 //   CHANGE_FOLDER  a folder 20 levels below ROOT where one file is added for the recount
 //   DEEP_ROOT      a tree of realistic depth (long paths) whose scan memory is measured too
+//   NAMES16_ROOT   a tree of about 20,000 folders whose own names are all 16 characters long
 #include <windows.h>
 
 #include <algorithm>
@@ -158,13 +159,15 @@ void Row(const char* what, double value, const char* unit, const char* note) {
 
 int wmain(int argc, wchar_t** argv) {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: cache_bench ROOT DU_MS [CHANGE_FOLDER]\n");
+        std::fprintf(stderr,
+                     "usage: cache_bench ROOT DU_MS [CHANGE_FOLDER [DEEP_ROOT [NAMES16_ROOT]]]\n");
         return 2;
     }
     const std::wstring root = argv[1];
     const double duMs = _wtof(argv[2]);
     const std::wstring changeFolder = argc > 3 ? argv[3] : L"";
     const std::wstring deepRoot = argc > 4 ? argv[4] : L"";
+    const std::wstring names16Root = argc > 5 ? argv[5] : L"";
     const int runs = 5;
 
     uint64_t rawBytes = 0, folders = 0, entries = 0;
@@ -271,6 +274,9 @@ int wmain(int argc, wchar_t** argv) {
     ScanMemoryRow("memory per record, scan of the benchmark tree", root);
     if (!deepRoot.empty()) {
         ScanMemoryRow("memory per record, scan of the deep tree", deepRoot);
+    }
+    if (!names16Root.empty()) {
+        ScanMemoryRow("memory per record, scan of the 16-char-name tree", names16Root);
     }
     return 0;
 }

@@ -14,4 +14,5 @@ du_ms=$(for i in 1 2 3 4 5; do
     s=$(date +%s%N); du -sb "$tree" >/dev/null; e=$(date +%s%N); echo $(( (e - s) / 1000 ))
 done | sort -n | sed -n 3p | awk '{printf "%.3f", $1 / 1000}')
 deep=$(python3 "$top/bench/make-deep-tree.py" "$run/drives/m/deep" 'm:\deep')
-wine "$build/bench/cache_bench.exe" 'm:\bench' "$du_ms" "$change" "$deep"
+names16=$(python3 "$top/bench/make-name16-tree.py" "$run/drives/m/names16" 'm:\names16')
+wine "$build/bench/cache_bench.exe" 'm:\bench' "$du_ms" "$change" "$deep" "$names16"

@@ -5,10 +5,13 @@
 // scan of each tree, and times, in this process, the pieces of work the server does for one
 // cached call, to show where the time of a cached call goes.
 //
-// Usage (under Wine, see bench/run-server-bench.sh): server_bench ROOT CLEAN_FOLDER [DEEP_ROOT]
-// The server must be registered ("TVN Cache.exe" /RegServer).
+// Usage (under Wine, see bench/run-server-bench.sh):
+//   server_bench ROOT CLEAN_FOLDER [DEEP_ROOT [NAMES16_ROOT]]
+// NAMES16_ROOT is a tree whose folders all have 16-character names, measured into an emptied
+// table against the memory goal. The server must be registered ("TVN Cache.exe" /RegServer).
 #include <windows.h>
 #include <oleauto.h>
+#include <tlhelp32.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -56,38 +59,74 @@ double MeanUs(int count, Call call) {
     return (NowUs() - start) / count;
 }
 
-uint64_t CountFolders(const std::wstring& path) {
+// Counts the folders of a tree and the characters of their own names.
+void CountFolders(const std::wstring& path, size_t nameLength, uint64_t* folders,
+                  uint64_t* nameChars) {
     WIN32_FIND_DATAW data;
     HANDLE find = FindFirstFileW((path + L"\\*.*").c_str(), &data);
     if (find == INVALID_HANDLE_VALUE) {
-        return 0;
+        return;
     }
-    uint64_t folders = 1;
+    ++*folders;
+    *nameChars += nameLength;
     do {
         if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && wcscmp(data.cFileName, L".") &&
             wcscmp(data.cFileName, L"..")) {
-            folders += CountFolders(path + L"\\" + data.cFileName);
+            CountFolders(path + L"\\" + data.cFileName, wcslen(data.cFileName), folders, nameChars);
         }
     } while (FindNextFileW(find, &data));
     FindClose(find);
-    return folders;
 }
 
-// The server's private bytes grow by this much per folder in its first scan of `root`.
+// Threads of the process `processId`, or -1 when they cannot be listed.
+int ThreadCount(DWORD processId) {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) {
+        return -1;
+    }
+    THREADENTRY32 entry;
+    entry.dwSize = sizeof entry;
+    int count = 0;
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+        count += entry.th32OwnerProcessID == processId;
+    }
+    CloseHandle(snapshot);
+    return count;
+}
+
+// The server's private bytes grow by this much per folder in its first scan of `root`. With
+// `goal`, the note gives the goal: the folders' own name bytes on average plus 64 bytes.
 void ServerMemoryRow(IFolderSizeCache* server, HANDLE process, const char* what,
-                     const std::wstring& root) {
-    const uint64_t folders = CountFolders(root);
+                     const std::wstring& root, bool goal = false) {
+    uint64_t folders = 0, nameChars = 0;
+    CountFolders(root, root.size() - root.rfind(L'\\') - 1, &folders, &nameChars);
     BSTR text = SysAllocString(root.c_str());
     unsigned __int64 bytes = 0;
+    const DWORD processId = GetProcessId(process);
+    const int threads = ThreadCount(processId);
     const double before = double(tvn::tools::UsageOf(process).privateBytes);
     server->GetFolderSize(text, &bytes);
+    // A long call leaves a thread of the COM runtime running in the server for a while after
+    // it (under Wine its stack alone commits 2 MB, whatever the tree): the figure is read once
+    // the server is back to the threads it had before the call, or after 10 s.
+    int threadsAfter = ThreadCount(processId);
+    for (int wait = 0; wait < 200 && threadsAfter > threads; ++wait) {
+        Sleep(50);
+        threadsAfter = ThreadCount(processId);
+    }
     const tvn::tools::ProcessUsage usage = tvn::tools::UsageOf(process);
     const double after = double(usage.privateBytes);
     const char* how = usage.privateFrom;
     SysFreeString(text);
-    char note[160];
-    std::snprintf(note, sizeof note, "%llu folders; %.1f -> %.1f MB (%s)",
-                  (unsigned long long)folders, before / 1048576.0, after / 1048576.0, how);
+    char note[200];
+    int length = std::snprintf(note, sizeof note, "%llu folders; %.1f -> %.1f MB (%s), threads %d",
+                               (unsigned long long)folders, before / 1048576.0, after / 1048576.0,
+                               how, threadsAfter);
+    if (goal && folders) {
+        const double nameBytes = 2.0 * double(nameChars) / double(folders);
+        std::snprintf(note + length, sizeof note - length, "; names %.1f B, goal <= %.1f B",
+                      nameBytes, nameBytes + 64.0);
+    }
     Row(what, (after - before) / double(folders ? folders : 1), "B", note);
 }
 
@@ -133,8 +172,8 @@ void CallBreakdown(const std::wstring& clean) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc != 3 && argc != 4) {
-        std::fprintf(stderr, "usage: server_bench ROOT CLEAN_FOLDER [DEEP_ROOT]\n");
+    if (argc < 3 || argc > 5) {
+        std::fprintf(stderr, "usage: server_bench ROOT CLEAN_FOLDER [DEEP_ROOT [NAMES16_ROOT]]\n");
         return 2;
     }
     const std::wstring root = argv[1];
@@ -165,6 +204,18 @@ int wmain(int argc, wchar_t** argv) {
             ServerMemoryRow(server, process, "server private bytes per folder, deep tree", argv[3]);
         }
         ServerMemoryRow(server, process, "server private bytes per folder, benchmark tree", root);
+        if (argc > 4) {
+            // Into an emptied table, so that its chains grow for this tree alone; the server's
+            // heaps have grown for the scans above already.
+            server->ResetCache();
+            ServerMemoryRow(server, process, "server private bytes per folder, 16-char names",
+                            argv[4], true);
+            // The same again: the reset gives the table's memory back, and the same scan costs
+            // the same.
+            server->ResetCache();
+            ServerMemoryRow(server, process, "16-char names, scanned again into an emptied table",
+                            argv[4], true);
+        }
         CloseHandle(process);
     } else {
         std::fprintf(stderr, "the server's process was not found\n");

@@ -45,8 +45,11 @@ struct RecordRef {
 struct __attribute__((gcc_struct)) FolderRecord {
     uint64_t filesBytes;
     uint64_t subfoldersBytes;
-    uint32_t filesMarks;       // times filesDirty was set by a change; compared at write-back
-    uint32_t subfoldersMarks;  // same for subfoldersDirty
+    // Changes that set either dirty flag, counted together and compared at write-back. One
+    // counter serves both flags: a write-back that sees it moved leaves both set, which costs at
+    // most one more sum of the folder's files (its listing is made anyway for the other flag).
+    // 32 bits, so that no scan can see it come round to the value it started with.
+    uint32_t marks;
 
     // Links, as references into the same cache. `parent` is none until the record is reached
     // by descent from a cached folder. The child list lets a removal cost O(removed).
@@ -66,7 +69,9 @@ struct __attribute__((gcc_struct)) FolderRecord {
     // The first units of the stored text; the rest follows the record in its block.
     wchar_t name[2];
 };
-static_assert(offsetof(FolderRecord, name) == 52, "record fields take 52 bytes");
+// 48 bytes of fields: a record whose name has 16 units takes 80 bytes, a multiple of the 8-byte
+// place unit with nothing left over.
+static_assert(offsetof(FolderRecord, name) == 48, "record fields take 48 bytes");
 
 class FolderRecordStore {
   public:

@@ -207,11 +207,10 @@ void FolderTreeCache::ClearAll() {
 void FolderTreeCache::MarkChainLocked(FolderRecord* record, bool filesDirty) {
     if (filesDirty) {
         record->filesDirty = true;
-        ++record->filesMarks;
     }
     for (FolderRecord* r = record; r; r = ParentOf(r)) {
         r->subfoldersDirty = true;
-        ++r->subfoldersMarks;
+        ++r->marks;
     }
 }
 
@@ -251,8 +250,7 @@ void FolderTreeCache::MarkSubtree(std::wstring_view rootKey) {
                      k[rootKey.size()] == L'\\';
         if (k == rootKey || below) {
             record->filesDirty = record->subfoldersDirty = true;
-            ++record->filesMarks;
-            ++record->subfoldersMarks;
+            ++record->marks;
         }
     });
 }
@@ -397,11 +395,13 @@ void FolderTreeCache::WriteBack(std::wstring_view key, uint32_t hash, const Held
         LinkParentLocked(record, held.parent, key);
         record->filesBytes = counted.files;
         record->subfoldersBytes = counted.subfolders;
-        // A mark set by a change while this scan ran survives it; what no change notice can
-        // reach stays marked (see ComputeCachedSize).
-        record->filesDirty = counted.throughLink || record->filesMarks != held.snapshot.filesMarks;
-        record->subfoldersDirty =
-            counted.unsettled || record->subfoldersMarks != held.snapshot.subfoldersMarks;
+        // After a change while this scan ran, both marks are set, whatever the record says
+        // now: the totals stored here may predate the change, and another computation of the
+        // same folder may have cleared the marks meanwhile. What no change notice can reach
+        // stays marked (see ComputeCachedSize).
+        const bool changed = record->marks != held.snapshot.marks;
+        record->filesDirty = counted.throughLink || changed;
+        record->subfoldersDirty = counted.unsettled || changed;
     }
     ReleaseLocked(held);
 }

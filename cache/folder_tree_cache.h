@@ -1,5 +1,6 @@
 // The folder tree cache: one record per folder that was asked for or reached while computing
-// a size, holding the folder's own file total, the total of its subfolders and two dirty marks.
+// a size, holding the folder's own file total, the total of its subfolders, two dirty marks and
+// a count of the changes that set them.
 //
 // Threads: client requests, drive-scan threads and the change watcher's batch threads all use
 // one FolderTreeCache at once. The cache lock guards the table, its record store and every
@@ -135,8 +136,9 @@ class FolderTreeCache {
     // listing cannot be opened.
     bool ListFolder(const wchar_t* path, size_t pathLength, const Descent& descent,
                     const Held& held, Counted* counted);
-    // Under the lock: stores the totals into the record if it is still the key's, keeping the
-    // marks that a change set meanwhile or that nothing can clear, and lets go of `held`.
+    // Under the lock: stores the totals into the record if it is still the key's, leaving both
+    // marks set when a change came meanwhile and keeping those that nothing can clear, and lets
+    // go of `held`.
     void WriteBack(std::wstring_view key, uint32_t hash, const Held& held, const Counted& counted);
     void ReleaseLocked(const Held& held);
 

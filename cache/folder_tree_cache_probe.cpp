@@ -44,14 +44,14 @@ bool FolderTreeCacheProbe::SetMarks(std::wstring_view folderKey, bool filesDirty
     }
     if (filesDirty) {
         record->filesDirty = true;
-        ++record->filesMarks;
+        ++record->marks;
     }
     if (subfoldersDirty || filesDirty) {
         // Ancestors count this folder in their subfolder totals.
         for (FolderRecord* r = subfoldersDirty ? record : cache_.ParentOf(record); r;
              r = cache_.ParentOf(r)) {
             r->subfoldersDirty = true;
-            ++r->subfoldersMarks;
+            ++r->marks;
         }
     }
     return true;

@@ -406,6 +406,26 @@ TEST_F(FolderTreeCacheTest, MarkDuringAScanIsNotLost) {
     EXPECT_EQ(Cached(cache, tree.Root()).bytes, 1001u);
 }
 
+// A scan that reused the folder's file total, a change to those files while it lists the
+// folder, and a second computation that stores the new total and clears the marks before the
+// first one writes back: the older total, stored last, must stay marked.
+TEST_F(FolderTreeCacheTest, OlderScanWritingBackLastLeavesItsTotalMarked) {
+    tree.File(L"f.bin", 1);
+    tree.File(L"a\\g.bin", 2);
+    ASSERT_EQ(Cached(cache, tree.Root()).bytes, 3u);
+    ASSERT_TRUE(tvn::FolderTreeCacheProbe(cache).SetMarks(Lower(tree.Root()), false, true));
+    HookAt hook{Lower(tree.Root()), [&] {
+                    tree.File(L"late.bin", 1000);
+                    cache.MarkContainingFolder(Lower(tree.Path(L"late.bin")));
+                    EXPECT_EQ(Cached(cache, tree.Root()).bytes, 1003u);
+                }};
+    hook.Install(cache);
+    EXPECT_EQ(Cached(cache, tree.Root()).bytes, 3u);  // the tree as this scan began
+    ASSERT_TRUE(hook.fired);
+    EXPECT_TRUE(Peek(cache, tree.Root()).filesDirty);
+    EXPECT_EQ(Cached(cache, tree.Root()).bytes, 1003u);
+}
+
 TEST_F(FolderTreeCacheTest, ConcurrentScansResetsAndRemovalsStaySound) {
     for (int i = 0; i < 4; ++i) {
         for (int j = 0; j < 4; ++j) {

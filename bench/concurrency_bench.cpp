@@ -79,8 +79,8 @@ int RunClient(const wchar_t* folder, const wchar_t* eventName, const wchar_t* ou
 class Client {
   public:
     Client(const std::wstring& folder, int serial) {
-        eventName_ = L"Local\\tvn-bench-calling-" + std::to_wstring(GetCurrentProcessId()) +
-                     L"-" + std::to_wstring(serial);
+        eventName_ = L"Local\\tvn-bench-calling-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                     std::to_wstring(serial);
         output_ = L"C:\\tvn-bench-client-" + std::to_wstring(serial) + L".txt";
         DeleteFileW(output_.c_str());
         calling_ = CreateEventW(nullptr, TRUE, FALSE, eventName_.c_str());
@@ -265,13 +265,14 @@ int wmain(int argc, wchar_t** argv) {
     const double duringMs = bench::Percentile(during, 0.5);
     const double goal = std::max(100.0, 2 * idleMs);
     if (during.empty()) {
-        std::printf("| %-56s | %13s | no call was answered while a scan ran; goal <= %.1f ms: "
-                    "not met\n",
-                    "the same while another client's first scan runs", "none", goal);
+        std::printf(
+            "| %-56s | %13s | no call was answered while a scan ran; goal <= %.1f ms: "
+            "not met\n",
+            "the same while another client's first scan runs", "none", goal);
     } else {
         std::snprintf(note, sizeof note,
-                      "median of %zu; max %.1f ms; %.2fx idle; goal <= %.1f ms: %s",
-                      during.size(), bench::Percentile(during, 1.0), duringMs / idleMs, goal,
+                      "median of %zu; max %.1f ms; %.2fx idle; goal <= %.1f ms: %s", during.size(),
+                      bench::Percentile(during, 1.0), duringMs / idleMs, goal,
                       duringMs <= goal ? "met" : "not met");
         Row("the same while another client's first scan runs", duringMs, note);
     }

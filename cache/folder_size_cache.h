@@ -4,9 +4,10 @@
 // Threads: the server lives in the multithreaded apartment, so client calls arrive on COM's
 // threads, any number at once; drive-scan threads started by CreateCache call into the object
 // directly. Nothing of the object's own is shared without a lock or an interlocked count: the
-// table has the cache lock, the watcher its own locks, and the scan gate its own. The reference count is interlocked. Module locks
-// follow the count: taking it to 2 locks the module, bringing it back to 1 unlocks it, so the
-// reference kept by the class factory alone never keeps the process alive.
+// table has the cache lock, the watcher its own locks, and the scan gate its own. The
+// reference count is interlocked. Module locks follow the count: taking it to 2 locks the
+// module, bringing it back to 1 unlocks it, so the reference kept by the class factory alone
+// never keeps the process alive.
 #pragma once
 
 #include <windows.h>

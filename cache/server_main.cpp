@@ -80,8 +80,8 @@ int RunServer() {
     // gives it up with ReleaseServer. It is given up by ReleaseServer (a client's or the one
     // below), never by Release, so it is held as a plain pointer.
     IFolderSizeCache* own = nullptr;
-    HRESULT hr = g_factory.CreateInstance(nullptr, IID_IFolderSizeCache,
-                                          reinterpret_cast<void**>(&own));
+    HRESULT hr =
+        g_factory.CreateInstance(nullptr, IID_IFolderSizeCache, reinterpret_cast<void**>(&own));
     if (FAILED(hr)) {
         return hr;
     }
@@ -95,10 +95,10 @@ int RunServer() {
         monitor.reset(CreateThread(nullptr, 0, ShutdownMonitor, nullptr, 0, nullptr));
     }
     DWORD cookie = 0;
-    hr = shutdownEvent && monitor ? CoRegisterClassObject(CLSID_FolderSizeCache, &g_factory,
-                                                          CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE,
-                                                          &cookie)
-                                  : E_FAIL;
+    hr = shutdownEvent && monitor
+             ? CoRegisterClassObject(CLSID_FolderSizeCache, &g_factory, CLSCTX_LOCAL_SERVER,
+                                     REGCLS_MULTIPLEUSE, &cookie)
+             : E_FAIL;
     if (FAILED(hr)) {
         ModuleLock::SetIdleHandler(nullptr);
         own->ReleaseServer();

@@ -242,9 +242,9 @@ uint64_t MakeLongScan(TestTree& tree, int folders) {
 }
 
 // The wide fixture trees (made by tests/fixtures/make-fixtures.sh): scans of a few seconds
-// under Wine, on the second fixed drive (cached) and the network drive (listed afresh).
+// under Wine, on the fixed drive m: (cached) and the network drive (listed afresh).
 constexpr uint64_t kWideTreeBytes = 4000000;
-constexpr const wchar_t* kWideCached = L"p:\\fixture-wide";
+constexpr const wchar_t* kWideCached = L"m:\\fixture-wide";
 constexpr const wchar_t* kWideUncached = L"n:\\fixture-wide";
 
 // Another client process asking for one folder's size.
@@ -331,9 +331,10 @@ TEST_F(CacheServer, ReleaseServerWhileTwoClientsScanEndsFiveSecondsAfterTheLastA
     ULONGLONG ended = EndAfter(process, released, &code);
     CloseHandle(process);
     ASSERT_NE(ended, ~0ull) << "the server did not end";
-    std::printf("ReleaseServer answered after %llu ms; server ended %llu ms after the release, "
-                "%llu ms after the last answer\n",
-                released - releasing, ended, ended - (lastAnswer - released));
+    std::printf(
+        "ReleaseServer answered after %llu ms; server ended %llu ms after the release, "
+        "%llu ms after the last answer\n",
+        released - releasing, ended, ended - (lastAnswer - released));
     EXPECT_GE(ended, lastAnswer - released + 4000)
         << "ended before 5 s had passed after the last scan";
     EXPECT_EQ(code, 0u);
@@ -369,8 +370,8 @@ TEST_F(CacheServer, ACleanFolderIsAnsweredWhileOtherClientsScan) {
 
     EXPECT_EQ(cache->ResetCache(), S_OK);
     {
-        HANDLE file = CreateFileW(late.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0,
-                                  nullptr);
+        HANDLE file =
+            CreateFileW(late.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
         ASSERT_NE(file, INVALID_HANDLE_VALUE);
         char bytes[777] = {};
         DWORD written = 0;
